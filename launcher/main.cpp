@@ -1,0 +1,4 @@
+#include "entry.h"
+#include "launcher_steps.h"
+
+int programMain() { return launcherMain(); }

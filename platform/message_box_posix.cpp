@@ -1,0 +1,67 @@
+#include "message_box.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "posix_text.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+std::string findTool(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+bool runAndWait(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, args[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    // A tool that could not reach the display ends with a failure at once.
+    return WIFEXITED(status) && WEXITSTATUS(status) != 127 && WEXITSTATUS(status) != 255;
+}
+
+}  // namespace
+
+void showMessageBox(const std::wstring& text, const std::wstring& caption) {
+    const std::string body = posix::toUtf8(text);
+    const std::string title = posix::toUtf8(caption);
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((display != nullptr && display[0] != '\0') || (wayland != nullptr && wayland[0] != '\0')) {
+        if (std::string zenity = findTool("zenity"); !zenity.empty()) {
+            if (runAndWait({zenity, "--info", "--no-wrap", "--title=" + title, "--text=" + body})) return;
+        }
+        if (std::string xmessage = findTool("xmessage"); !xmessage.empty()) {
+            if (runAndWait({xmessage, "-center", "-title", title, "-buttons", "OK:0", body})) return;
+        }
+    }
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), body.c_str());
+}
+
+}  // namespace platform

@@ -1,0 +1,140 @@
+#include "process.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "files.h"
+#include "posix_text.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+std::vector<std::string> g_arguments;
+bool g_argumentsRecorded = false;
+
+std::string executableName(const std::string& pidDir) {
+    std::error_code ec;
+    std::string target = std::filesystem::read_symlink(pidDir + "/exe", ec).string();
+    if (!ec && !target.empty()) {
+        const std::string deleted = " (deleted)";
+        if (target.size() > deleted.size() && target.ends_with(deleted)) target.resize(target.size() - deleted.size());
+        return target.substr(target.rfind('/') + 1);
+    }
+    // Another user's process: the kernel's short name is all there is.
+    std::ifstream comm(pidDir + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+// An ended process whose parent has not collected it yet is gone for every
+// purpose of this system, as on Windows.
+bool isZombie(const std::string& pidDir) {
+    std::ifstream stat(pidDir + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// A bare program name is looked for beside the running executable first,
+// then on the search path, the way Windows finds it.
+std::string resolveProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const std::string self = posix::toUtf8(executablePath());
+    const std::string ownDir = self.substr(0, self.rfind('/') + 1);
+    if (!ownDir.empty() && isExecutableFile(ownDir + name)) return ownDir + name;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string dir = dirs.substr(start, end - start);
+        if (dir.empty()) dir = ".";
+        if (isExecutableFile(dir + "/" + name)) return dir + "/" + name;
+        start = end + 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+void posix::recordProgramArguments(int argc, char** argv) {
+    g_arguments.assign(argv, argv + argc);
+    g_argumentsRecorded = true;
+}
+
+std::vector<ProcessEntry> listProcesses() {
+    std::vector<ProcessEntry> list;
+    list.push_back({0, L"[System Process]"});
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return list;
+    while (dirent* ent = ::readdir(proc)) {
+        char* end = nullptr;
+        const unsigned long pid = std::strtoul(ent->d_name, &end, 10);
+        if (end == ent->d_name || *end != '\0') continue;
+        const std::string dir = std::string("/proc/") + ent->d_name;
+        if (isZombie(dir)) continue;
+        list.push_back({static_cast<std::uint32_t>(pid), posix::fromUtf8(executableName(dir))});
+    }
+    ::closedir(proc);
+    return list;
+}
+
+bool terminateProcess(std::uint32_t pid) {
+    if (pid == 0) { errno = EPERM; return false; }
+    return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+bool startProcess(const std::wstring& commandLine) {
+    std::vector<std::wstring> wide = splitCommandLine(commandLine);
+    if (wide.empty() || wide[0].empty()) { errno = ENOENT; return false; }
+    const std::string program = resolveProgram(posix::toUtf8(wide[0]));
+    if (program.empty()) { errno = ENOENT; return false; }
+
+    std::vector<std::string> args;
+    for (const auto& w : wide) args.push_back(posix::toUtf8(w));
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // Started programs live on their own, as on Windows: a new session, so
+    // the starter's terminal signals do not reach them.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) { errno = rc; return false; }
+    return true;
+}
+
+std::optional<std::vector<std::wstring>> commandLineArguments() {
+    if (!g_argumentsRecorded) return std::nullopt;
+    std::vector<std::wstring> out;
+    for (const auto& a : g_arguments) out.push_back(posix::fromUtf8(a));
+    return out;
+}
+
+std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+}  // namespace platform
