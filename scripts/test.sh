@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The whole test run: install, build every preset, run every suite, and end
+# with one line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+scripts/install-deps.sh || exit 1
+
+passed=0
+failed=0
+failures=()
+
+note() { printf '\n== %s\n' "$*"; }
+
+# Adds the counts of a ctest run from its output.
+count_ctest() {
+  local log=$1 name=$2 line total fails
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$line" ]; then
+    if grep -q 'No tests were found' "$log"; then return; fi
+    failed=$((failed + 1)); failures+=("$name: ctest did not finish"); return
+  fi
+  fails=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - fails)); failed=$((failed + fails))
+  [ "$fails" -gt 0 ] && failures+=("$name: $fails failed")
+}
+
+build_preset() {
+  local preset=$1
+  note "build $preset"
+  if ! cmake --preset "$preset" >"build/$preset.configure.log" 2>&1; then
+    cat "build/$preset.configure.log"; failed=$((failed + 1)); failures+=("$preset: configure failed"); return 1
+  fi
+  if ! cmake --build --preset "$preset" -j"$jobs" 2>&1 | tee "build/$preset.build.log" | grep -E 'error|warning:' ; then :; fi
+  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+    failed=$((failed + 1)); failures+=("$preset: build failed"); return 1
+  fi
+  return 0
+}
+
+run_ctest() {
+  local preset=$1; shift
+  note "tests $preset"
+  local log="build/$preset.ctest.log"
+  (cd "build/$preset" && ctest --output-on-failure --timeout 600 -j"$jobs" "$@") >"$log" 2>&1
+  tail -n 40 "$log"
+  count_ctest "$log" "$preset"
+}
+
+mkdir -p build
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+build_preset native && run_ctest native
+build_preset asan && run_ctest asan -LE no-sanitizer
+if build_preset win32; then
+  # One Wine prefix for the whole run; making one takes seconds.
+  rm -rf build/win32/wineprefix
+  WINEPREFIX="$root/build/win32/wineprefix" scripts/wine-run cmd /c exit >/dev/null 2>&1 || true
+  run_ctest win32 -j1
+fi
+if [ -d tests/tsan ]; then
+  build_preset tsan && run_ctest tsan -L tsan
+fi
+# Script-API suites of the add-on, in the real Node.js runtime.
+if [ -d tests/node ] && ls tests/node/*.test.* >/dev/null 2>&1; then
+  note "node tests"
+  log=build/node.log
+  ORVANE_BUILD="$root/build/native" node --test tests/node/ >"$log" 2>&1
+  tail -n 30 "$log"
+  np=$(grep -E '^# pass ' "$log" | awk '{print $3}'); nf=$(grep -E '^# fail ' "$log" | awk '{print $3}')
+  if [ -z "$np" ]; then failed=$((failed + 1)); failures+=("node: runner did not finish")
+  else passed=$((passed + np)); failed=$((failed + nf)); [ "$nf" -gt 0 ] && failures+=("node: $nf failed"); fi
+fi
+
+wineserver -k >/dev/null 2>&1 || true
+if [ ${#failures[@]} -gt 0 ]; then
+  note "failures"; printf '  %s\n' "${failures[@]}"
+fi
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
