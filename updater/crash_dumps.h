@@ -1,0 +1,5 @@
+// Listing of the client's crash dumps in the updater log.
+#pragma once
+
+// Logs every dump with the name it is to be reported under.
+void scanCrashDumps();
