@@ -35,6 +35,9 @@ bool pathAppend(std::wstring& path, std::wstring_view more);
 
 bool pathExists(const std::wstring& path);
 bool isDirectory(const std::wstring& path);
+// An ordinary file: not a folder, and on systems that have them, not a pipe,
+// socket or device either, so reading it can never wait for a writer.
+bool isRegularFile(const std::wstring& path);
 // Creates the folder and any missing parents; false when it could not, or
 // when it already existed (as SHCreateDirectoryExW reports it).
 bool createDirectories(const std::wstring& path);

@@ -76,6 +76,11 @@ bool isDirectory(const std::wstring& path) {
     return ::stat(toUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool isRegularFile(const std::wstring& path) {
+    struct stat st{};
+    return ::stat(toUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool createDirectories(const std::wstring& path) {
     const std::string target = toUtf8(path);
     if (target.empty()) { errno = ENOENT; return false; }

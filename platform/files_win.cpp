@@ -49,6 +49,11 @@ bool pathExists(const std::wstring& path) { return PathFileExistsW(path.c_str())
 
 bool isDirectory(const std::wstring& path) { return PathIsDirectoryW(path.c_str()) != FALSE; }
 
+bool isRegularFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool createDirectories(const std::wstring& path) {
     return SHCreateDirectoryExW(nullptr, path.c_str(), nullptr) == ERROR_SUCCESS;
 }

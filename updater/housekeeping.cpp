@@ -1,0 +1,101 @@
+#include "housekeeping.h"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <unordered_set>
+
+#include "files.h"
+#include "process.h"
+#include "text.h"
+
+namespace {
+
+const std::wstring kClientExe = std::wstring(L"Orvane") + platform::kExeSuffix;
+// A record holds one path of at most this many bytes.
+constexpr std::size_t kRecordReadLimit = 520;
+
+// One look at the process list, asked as often as a pass needs, so a pass
+// costs records plus processes rather than their product.
+class ProcessSnapshot {
+public:
+    ProcessSnapshot() {
+        const auto processes = platform::listProcesses();
+        ids_.reserve(processes.size());
+        for (const auto& process : processes) {
+            ids_.insert(process.pid);
+            if (process.exeName == kClientExe) clientRunning_ = true;
+        }
+    }
+    bool hasProcess(std::uint32_t pid) const { return ids_.contains(pid); }
+    bool hasClient() const { return clientRunning_; }
+
+private:
+    std::unordered_set<std::uint32_t> ids_;
+    bool clientRunning_ = false;
+};
+
+// Read as the C runtime reads a number: leading blanks and a sign allowed,
+// digits up to the first other character, none giving 0; the id is the low
+// 32 bits.
+std::uint32_t recordProcessId(const std::wstring& name) {
+    const std::string text = narrowText(name);
+    return static_cast<std::uint32_t>(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+// Deletes the file a record names; the record itself is left to the caller.
+void deleteNamedFile(const std::wstring& record) {
+    // Anything but an ordinary file (a folder, a pipe that would block the
+    // read) counts as a record that cannot be opened.
+    if (!platform::isRegularFile(record)) return;
+    auto file = platform::File::open(record, platform::File::Disposition::OpenExisting, true);
+    if (!file.isOpen()) return;
+    std::string buffer(kRecordReadLimit, '\0');
+    const auto got = file.read(buffer.data(), buffer.size());
+    file.close();
+    if (!got) return;
+    buffer.resize(*got);
+    const std::wstring named = widenText(buffer.substr(0, buffer.find('\0')));
+    if (!named.empty()) platform::deleteFile(named);
+}
+
+// Phase one. False when the record folder is missing, which ends the whole
+// job; `processes` holds the process list when one was taken.
+bool cleanRecords(std::optional<ProcessSnapshot>& processes) {
+    std::wstring records;
+    if (auto appData = platform::localAppDataFolder()) records = std::move(*appData);
+    else return true;
+    if (!platform::pathAppend(records, L"KestoOrvane") || !platform::pathAppend(records, L"lockfiles") ||
+        !platform::pathExists(records))
+        return false;
+    const auto entries = platform::listDirectory(records, L"*");
+    if (!entries) return true;
+    // The listing comes before the process list: a record seen in it was
+    // written by a process that had started before the list was taken.
+    processes.emplace();
+    for (const auto& entry : *entries) {
+        if (entry.name.starts_with(L'.')) continue;
+        if (processes->hasProcess(recordProcessId(entry.name))) continue;
+        const std::wstring record = records + platform::kPathSeparator + entry.name;
+        deleteNamedFile(record);
+        platform::deleteFile(record);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isProcessIdRunning(std::uint32_t pid) { return ProcessSnapshot().hasProcess(pid); }
+
+bool isClientRunning() { return ProcessSnapshot().hasClient(); }
+
+void cleanStaleLocks() {
+    std::optional<ProcessSnapshot> processes;
+    if (!cleanRecords(processes)) return;
+    if (!processes) processes.emplace();
+    if (processes->hasClient()) return;
+    std::wstring folder = platform::currentDirectory();
+    if (platform::pathAppend(folder, L"package.nw") && platform::pathAppend(folder, L"lockfiles") &&
+        platform::pathExists(folder))
+        platform::removeTree(folder);
+}

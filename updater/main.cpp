@@ -1,0 +1,4 @@
+#include "entry.h"
+#include "updater_main.h"
+
+int programMain() { return updaterMain(); }

@@ -1,0 +1,27 @@
+#include "schedule.h"
+
+#include <thread>
+
+#include "crash_dumps.h"
+#include "housekeeping.h"
+#include "update_check.h"
+
+std::int32_t scheduleTick = 0;
+
+ScheduleJobs updaterJobs() {
+    return {cleanStaleLocks, scanCrashDumps, checkForUpdate,
+            [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }};
+}
+
+void runScheduleTick(const ScheduleJobs& jobs) {
+    jobs.cleanStaleLocks();
+    if (scheduleTick % kCrashScanEvery == 0) jobs.scanCrashDumps();
+    if (scheduleTick == 0) jobs.checkForUpdate();
+    jobs.pause(kTickPause);
+    if (++scheduleTick == kTicksPerCycle) scheduleTick = 0;
+}
+
+void runSchedule() {
+    const ScheduleJobs jobs = updaterJobs();
+    while (true) runScheduleTick(jobs);
+}
