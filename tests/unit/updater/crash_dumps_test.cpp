@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+
+#include "crash_dumps.h"
+#include "identity.h"
+#include "md5.h"
+#include "sandbox.h"
+
+TEST(CrashDumps, EachDumpIsLoggedWithItsReportName) {
+    Sandbox sandbox;
+    writeFile(sandbox.dumps() / "first.dmp", "MDMP");
+    writeFile(sandbox.dumps() / "SECOND.DMP", "MDMP");
+    writeFile(sandbox.dumps() / ".hidden.dmp", "MDMP");
+    writeFile(sandbox.dumps() / "notes.txt", "");
+    writeFile(sandbox.dumps() / "folder.dmp" / "inner.dmp", "MDMP");
+    writeFile(sandbox.dumps() / "sub" / "deeper.dmp", "MDMP");
+
+    const long long before = std::time(nullptr);
+    scanCrashDumps();
+    const long long after = std::time(nullptr);
+
+    const std::string log = sandbox.logText();
+    const std::regex line("\r\nsend dump file:(.*?)([0-9a-f]{32})_([0-9]+)");
+    std::vector<std::string> paths;
+    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+        paths.push_back((*it)[1].str());
+        EXPECT_EQ((*it)[2].str(), md5Hex(macAddressList()));
+        const long long t = std::stoll((*it)[3].str());
+        EXPECT_TRUE(t >= before && t <= after) << t;
+    }
+    EXPECT_EQ(std::regex_replace(log, line, ""), "") << "nothing but the dump lines";
+    std::sort(paths.begin(), paths.end());
+    const std::vector<std::string> expected{(sandbox.dumps() / "SECOND.DMP").string(),
+                                            (sandbox.dumps() / "first.dmp").string(),
+                                            (sandbox.dumps() / "folder.dmp").string()};
+    EXPECT_EQ(paths, expected);
+    EXPECT_TRUE(fs::exists(sandbox.dumps() / "first.dmp")) << "dumps stay where they are";
+}
+
+TEST(CrashDumps, NoFolderOrNoDumpLogsNothing) {
+    Sandbox sandbox;
+    scanCrashDumps();
+    fs::create_directories(sandbox.dumps());
+    writeFile(sandbox.dumps() / "a.txt", "");
+    scanCrashDumps();
+    EXPECT_FALSE(fs::exists(sandbox.log()));
+}
+
+#ifndef _WIN32
+TEST(CrashDumps, MissingAppDataFolderLogsItsOneText) {
+    Sandbox sandbox;
+    sandbox.hideAppData();
+    scanCrashDumps();
+    EXPECT_EQ(sandbox.logText(), "\r\nGET APPDATA DIR FILAED");
+}
+#endif

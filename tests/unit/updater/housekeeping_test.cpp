@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "housekeeping.h"
+#include "process.h"
+#include "sandbox.h"
+
+namespace {
+
+struct Housekeeping : ::testing::Test {
+    Sandbox sandbox;
+    fs::path packageLocks = sandbox.work() / "package.nw" / "lockfiles";
+
+    void SetUp() override {
+        fs::create_directories(sandbox.records());
+        if (isClientRunning()) GTEST_SKIP() << "a client runs outside this test";
+    }
+    // A slot's lockfile and the record naming it.
+    fs::path slotLock(const std::string& record, int slot) {
+        const fs::path lock = sandbox.kesto() / ("UserData_" + std::to_string(slot)) / "lockfile";
+        writeFile(lock, "");
+        writeFile(sandbox.records() / record, lock.string());
+        return lock;
+    }
+};
+
+}  // namespace
+
+TEST(ProcessList, OwnProcessAndTheIdleProcessRun) {
+    EXPECT_TRUE(isProcessIdRunning(platform::currentProcessId()));
+    EXPECT_TRUE(isProcessIdRunning(0));
+    EXPECT_FALSE(isProcessIdRunning(endedProcessId()));
+}
+
+TEST_F(Housekeeping, RecordsOfEndedProcessesGoWithTheFileTheyName) {
+    const std::string ended = std::to_string(endedProcessId());
+    const std::string own = std::to_string(platform::currentProcessId());
+    const fs::path stale = slotLock(ended, 1);
+    const fs::path live = slotLock(own, 2);
+    // Read as the runtime reads numbers: blanks, a sign, trailing text.
+    const fs::path stale2 = slotLock(" +" + ended + ".old", 3);
+    // Only the low 32 bits count: 2^32 + own id is this process.
+    const fs::path live2 = slotLock(std::to_string(4294967296ull + platform::currentProcessId()), 4);
+
+    cleanStaleLocks();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(sandbox.records() / ended));
+    EXPECT_FALSE(fs::exists(stale2));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(sandbox.records() / own));
+    EXPECT_TRUE(fs::exists(live2));
+    EXPECT_TRUE(fs::exists(stale.parent_path())) << "slot folders stay";
+}
+
+TEST_F(Housekeeping, NamesThatReadAsProcessZeroAreNeverRemoved) {
+    const fs::path a = slotLock("abc", 1);
+    const fs::path b = slotLock("-0", 2);
+    const fs::path c = slotLock("4294967296", 3);
+    writeFile(sandbox.records() / ".hidden", a.string());
+    cleanStaleLocks();
+    for (const char* name : {"abc", "-0", "4294967296", ".hidden"}) EXPECT_TRUE(fs::exists(sandbox.records() / name));
+    EXPECT_TRUE(fs::exists(a) && fs::exists(b) && fs::exists(c));
+}
+
+TEST_F(Housekeeping, BadRecordsAreSkippedWithoutTouchingAnythingElse) {
+    const std::string ended = std::to_string(endedProcessId());
+    const std::string ended2 = std::to_string(endedProcessId() - 4);
+    const std::string ended3 = std::to_string(endedProcessId() - 8);
+    const std::string ended4 = std::to_string(endedProcessId() - 12);
+    const fs::path bystander = sandbox.work() / "bystander";
+    writeFile(bystander, "stays");
+
+    // A folder named like a record: kept, with its content.
+    writeFile(sandbox.records() / ended / "inside", bystander.string());
+    // An empty record, and one naming a folder.
+    writeFile(sandbox.records() / ended2, "");
+    fs::create_directories(sandbox.work() / "folder" / "sub");
+    writeFile(sandbox.records() / ended3, (sandbox.work() / "folder").string());
+    // The path ends at the first zero byte.
+    const fs::path lock = sandbox.work() / "lock";
+    writeFile(lock, "");
+    writeFile(sandbox.records() / ended4, lock.string() + std::string(1, '\0') + bystander.string());
+
+    cleanStaleLocks();
+    EXPECT_TRUE(fs::exists(sandbox.records() / ended / "inside"));
+    EXPECT_FALSE(fs::exists(sandbox.records() / ended2));
+    EXPECT_FALSE(fs::exists(sandbox.records() / ended3));
+    EXPECT_TRUE(fs::exists(sandbox.work() / "folder" / "sub"));
+    EXPECT_FALSE(fs::exists(sandbox.records() / ended4));
+    EXPECT_FALSE(fs::exists(lock));
+    EXPECT_EQ(readFile(bystander), "stays");
+}
+
+#ifndef _WIN32
+TEST_F(Housekeeping, OnlyThe520BytesOfARecordAreRead) {
+    const std::string ended = std::to_string(endedProcessId());
+    const fs::path lock = sandbox.work() / "lock";
+    writeFile(lock, "");
+    // Extra separators make the path exactly 520 bytes; what follows is ignored.
+    std::string path = lock.string();
+    path.insert(0, 520 - path.size(), '/');
+    writeFile(sandbox.records() / ended, path + "/more/than/read");
+    cleanStaleLocks();
+    EXPECT_FALSE(fs::exists(lock));
+    EXPECT_FALSE(fs::exists(sandbox.records() / ended));
+}
+
+TEST_F(Housekeeping, LinksAreRemovedNeverFollowed) {
+    const std::string ended = std::to_string(endedProcessId());
+    const std::string ended2 = std::to_string(endedProcessId() - 4);
+    const fs::path precious = sandbox.work() / "precious";
+    writeFile(precious, "stays");
+    // A record naming a link: the link goes, its target stays.
+    fs::create_symlink(precious, sandbox.work() / "lock-link");
+    writeFile(sandbox.records() / ended, (sandbox.work() / "lock-link").string());
+    // A record that is a dangling link cannot be opened: only the link goes.
+    fs::create_symlink(sandbox.work() / "nowhere", sandbox.records() / ended2);
+    // The package lock folder holds a link to a folder outside it.
+    fs::create_directories(sandbox.work() / "outside");
+    writeFile(sandbox.work() / "outside" / "file", "stays");
+    fs::create_directories(packageLocks);
+    fs::create_directory_symlink(sandbox.work() / "outside", packageLocks / "link");
+
+    cleanStaleLocks();
+    EXPECT_FALSE(fs::is_symlink(sandbox.work() / "lock-link"));
+    EXPECT_FALSE(fs::is_symlink(sandbox.records() / ended2));
+    EXPECT_EQ(readFile(precious), "stays");
+    EXPECT_FALSE(fs::exists(packageLocks));
+    EXPECT_EQ(readFile(sandbox.work() / "outside" / "file"), "stays");
+}
+
+TEST_F(Housekeeping, UnreadableRecordIsDeletedAndItsFileLeft) {
+    const std::string ended = std::to_string(endedProcessId());
+    const fs::path lock = slotLock(ended, 1);
+    fs::permissions(sandbox.records() / ended, fs::perms::none);
+    if (std::ifstream(sandbox.records() / ended).is_open()) GTEST_SKIP() << "this user may read any file";
+    cleanStaleLocks();
+    EXPECT_FALSE(fs::exists(sandbox.records() / ended));
+    EXPECT_TRUE(fs::exists(lock));
+}
+
+TEST_F(Housekeeping, PipeRecordNeverBlocksTheJob) {
+    const std::string ended = std::to_string(endedProcessId());
+    const fs::path record = sandbox.records() / ended;
+    ASSERT_EQ(std::system(("mkfifo '" + record.string() + "'").c_str()), 0);
+    cleanStaleLocks();  // would wait for a writer forever if the pipe were read
+    EXPECT_FALSE(fs::exists(record));
+}
+
+TEST_F(Housekeeping, WithoutAppDataOnlyThePackageFolderIsLookedAt) {
+    fs::create_directories(packageLocks / "inner");
+    sandbox.hideAppData();
+    cleanStaleLocks();
+    EXPECT_FALSE(fs::exists(packageLocks));
+}
+#endif
+
+TEST_F(Housekeeping, PackageLockFolderGoesWhenNoClientRuns) {
+    writeFile(packageLocks / "a" / "b", "x");
+    writeFile(sandbox.work() / "package.nw" / "package.json", "{}");
+    cleanStaleLocks();
+    EXPECT_FALSE(fs::exists(packageLocks));
+    EXPECT_TRUE(fs::exists(sandbox.work() / "package.nw" / "package.json"));
+}
+
+TEST_F(Housekeeping, MissingRecordFolderMeansNothingHappensAtAll) {
+    fs::remove_all(sandbox.records());
+    writeFile(packageLocks / "a", "x");
+    cleanStaleLocks();
+    EXPECT_TRUE(fs::exists(packageLocks / "a"));
+}

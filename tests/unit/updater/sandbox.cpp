@@ -1,0 +1,76 @@
+#include "sandbox.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "files.h"
+#include "housekeeping.h"
+#include "log.h"
+
+namespace {
+
+#ifndef _WIN32
+void setVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+#endif
+
+}  // namespace
+
+Sandbox::Sandbox() {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("orvane-updater-test-" + std::to_string(random()));
+    work_ = root_ / "work";
+    fs::create_directories(work_);
+#ifdef _WIN32
+    // Under Wine the folder is the test prefix's own; only what the tests use is cleared.
+    appData_ = fs::path(*platform::localAppDataFolder());
+    fs::remove_all(kesto());
+    fs::remove_all(appData_ / "Crashpad");
+#else
+    appData_ = root_ / "home" / ".local" / "share";
+    fs::create_directories(appData_);
+    setVariable("HOME", (root_ / "home").string());
+    setVariable("XDG_DATA_HOME", appData_.string());
+#endif
+    previousDirectory_ = fs::current_path();
+    fs::current_path(work_);
+    setLogFileName(log().wstring());
+}
+
+Sandbox::~Sandbox() {
+    fs::current_path(previousDirectory_);
+    std::error_code ec;
+#ifdef _WIN32
+    fs::remove_all(kesto(), ec);
+    fs::remove_all(appData_ / "Crashpad", ec);
+#endif
+    fs::remove_all(root_, ec);
+}
+
+std::string Sandbox::logText() const { return fs::exists(log()) ? readFile(log()) : std::string(); }
+
+#ifndef _WIN32
+void Sandbox::hideAppData() {
+    setVariable("HOME", (root_ / "no-home").string());
+    setVariable("XDG_DATA_HOME", (root_ / "no-data").string());
+}
+#endif
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t endedProcessId() {
+    // High ids, multiples of four as Windows hands them out, above Linux's
+    // usual limit.
+    std::uint32_t pid = 0x3FFFFC;
+    while (isProcessIdRunning(pid)) pid -= 4;
+    return pid;
+}
