@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,48 @@ public:
 private:
     explicit SingleInstanceGuard(std::intptr_t handle) : handle_(handle) {}
     std::intptr_t handle_;
+};
+
+// A lock that serialises threads and processes of one user under one name.
+// The system releases it when its holder ends, however it ends, and a waiter
+// gives up after a bounded time, so a holder that hangs cannot stop the rest.
+class NamedMutex {
+public:
+    enum class Outcome {
+        Acquired,
+        Abandoned,    // acquired; the previous holder ended while holding it (only Windows tells)
+        TimedOut,
+        Unavailable,  // the lock could not be opened or created
+    };
+
+    // Holds the lock, when its outcome says so, until destroyed; it must be
+    // destroyed on the thread that took it.
+    class Hold {
+    public:
+        Hold(Hold&& other) noexcept;
+        Hold& operator=(Hold&&) = delete;
+        Hold(const Hold&) = delete;
+        ~Hold();
+        Outcome outcome() const { return outcome_; }
+        bool owns() const { return outcome_ == Outcome::Acquired || outcome_ == Outcome::Abandoned; }
+
+    private:
+        friend class NamedMutex;
+        Hold(Outcome outcome, std::intptr_t handle) : outcome_(outcome), handle_(handle) {}
+        Outcome outcome_;
+        std::intptr_t handle_;
+    };
+
+    explicit NamedMutex(const std::wstring& name);
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
+    ~NamedMutex();
+
+    Hold lock(std::chrono::milliseconds timeout);
+
+private:
+    std::intptr_t handle_ = 0;  // the system's mutex, where there is one
+    std::string path_;          // the lock file, where the lock is a file lock
 };
 
 }  // namespace platform

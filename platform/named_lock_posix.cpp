@@ -5,8 +5,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "posix_text.h"
 
@@ -44,5 +47,41 @@ std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() { ::close(static_cast<int>(handle_)); }
+
+NamedMutex::NamedMutex(const std::wstring& name) : path_(guardPath(name)) {}
+
+NamedMutex::~NamedMutex() = default;
+
+NamedMutex::Hold NamedMutex::lock(std::chrono::milliseconds timeout) {
+    // A descriptor of its own for every hold: flock excludes other open file
+    // descriptions, so threads of one process exclude each other too.
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return Hold(Outcome::Unavailable, -1);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto pause = std::chrono::microseconds(20);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            ::close(fd);
+            return Hold(Outcome::Unavailable, -1);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            return Hold(Outcome::TimedOut, -1);
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(2000));
+    }
+    return Hold(Outcome::Acquired, fd);
+}
+
+NamedMutex::Hold::Hold(Hold&& other) noexcept : outcome_(other.outcome_), handle_(other.handle_) {
+    other.outcome_ = Outcome::Unavailable;
+    other.handle_ = -1;
+}
+
+// Closing the descriptor drops the file lock.
+NamedMutex::Hold::~Hold() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
 
 }  // namespace platform
