@@ -7,7 +7,8 @@ packages=(
   cmake make g++ pkg-config python3 git file
   libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
-  wine wine32:i386
+  # 32-bit libcups: Wine's spooler hands documents to CUPS through it.
+  wine wine32:i386 libcups2:i386
   libcurl4-openssl-dev libcjson-dev curl
   libcups2-dev cups-daemon cups-client cups-bsd
   xvfb xdotool openbox x11-utils zenity

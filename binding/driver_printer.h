@@ -1,0 +1,98 @@
+// The add-on's one printer object: the printer that driver printing uses,
+// the USB printer state, job tracking, and the settings file config.ini.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "job_tracking.h"
+#include "receipt_markup.h"
+#include "spooler.h"
+#include "usb_printer.h"
+
+// The running program's folder (the client's, not the add-on's), without
+// its trailing separator.
+std::string executableFolder();
+
+// Key "type" of section "printer": at most 259 bytes, empty when absent.
+std::string readSelectedPrinter(const std::string& configPath);
+// True when the name was written.
+bool saveSelectedPrinter(const std::string& configPath, const std::string& name);
+
+// The spooler's printers as (name, port), appended to `list`; each gives the
+// list's new length. The local listing leaves out printers whose driver is a
+// OneNote, fax or XPS writer.
+int enumLocalPrinters(std::vector<PrinterEntry>& list);
+int enumRemotePrinters(std::vector<PrinterEntry>& list);
+// Empties `list`, fills it with the local then the remote listing, and gives
+// the number of entries.
+int listSpoolerPrinters(std::vector<PrinterEntry>& list);
+
+bool openPrinterQueue(const std::string& printer);
+bool openPrinterProperties(const std::string& printer);
+
+// Jobs queued on the printer; -1 when it cannot be opened, 0 when its state
+// cannot be read.
+int queuedJobCount(const std::string& printer);
+
+// What driver printing and tracking ask of the spooler and the clock. The
+// defaults are the real ones; tests replace them where the system cannot
+// answer (Wine's spooler reports no jobs) or where time must be fixed.
+struct SpoolerQueries {
+    std::function<int(const std::string&)> jobCount = queuedJobCount;
+    JobLister jobs = platform::listQueuedJobs;
+    std::function<std::int32_t()> clock = calendarSeconds;
+};
+
+class DriverPrinter {
+public:
+    DriverPrinter();
+    DriverPrinter(const DriverPrinter&) = delete;
+    DriverPrinter& operator=(const DriverPrinter&) = delete;
+
+    std::string configPath;
+    UsbPrinter usbPrinter;
+
+    // Written by the script thread, read by print workers.
+    std::string printerName() const;
+    void setPrinterName(std::string name);
+
+    int paperWidth = 58;
+    std::atomic<std::int32_t> monitorTime{0};
+    std::atomic<std::int32_t> checkTime{0};  // stored for the script; nothing reads it
+
+    SpoolerQueries queries;
+
+    // Prints a receipt (UTF-8 with mark-up) on the printer named at the
+    // start, one RAW document per paragraph. 0 when the queue grew meanwhile,
+    // else 1. A receipt with an order id becomes a tracked task.
+    int PrintOrder(const std::string& receipt);
+    // One paragraph as one RAW document; 0, or -1 when the printer or the
+    // document did not open.
+    int PrintPara(const std::string& printer, platform::WrapperDocument& wrapper,
+                  const std::vector<ReceiptSegment>& segments, const std::string& documentName);
+    // Prints the test page; 1 when the printer's queue grew meanwhile, else 0.
+    int PrintTestMsg();
+    int printTestPage();
+
+    // Order ids of tracked tasks printed on the listed printers ("," between
+    // names and between ids).
+    std::string GetPrintedTasks(const std::string& printerList);
+
+    std::vector<TrackedTask> trackedTaskList() const;
+
+private:
+    std::string trackedDocumentName(const std::string& orderId);
+
+    mutable std::mutex nameLock_;
+    std::string printerName_ = "XP-58";
+
+    // Recorded by print workers, collected by the script thread.
+    mutable std::mutex tasksLock_;
+    std::vector<TrackedTask> trackedTasks;
+    unsigned documentSequence_ = 0;
+};

@@ -1,0 +1,66 @@
+// Files for the printer tests: a scratch folder per test and whole-file
+// reads, byte for byte.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace printer_test {
+
+namespace fs = std::filesystem;
+
+inline std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A folder under the temporary folder, removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::random_device random;
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "orvane-printers-";
+        if (test != nullptr) name += std::string(test->name()) + "-";
+        for (char& c : name)
+            if (c == '/') c = '_';
+        path_ = fs::temp_directory_path() / (name + std::to_string(random()));
+        fs::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Waits for something another process does; the deadline only ends a test
+// that would otherwise hang.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::seconds deadline = std::chrono::seconds(60)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+}  // namespace printer_test

@@ -1,0 +1,235 @@
+// Driverless USB printers. Natively on a fake sysfs tree whose device nodes
+// are FIFOs or plain files; under Wine the device-setup interface shows no
+// USB printers, so only what needs none runs there.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "printer_test_files.h"
+#include "usb_printer.h"
+
+namespace {
+
+using namespace printer_test;
+using namespace std::string_literals;
+
+TEST(UsbDeviceName, IsTheSecondPartOfTheInstanceId) {
+    EXPECT_EQ(deviceNameFromInstanceId("USB\\VID_1234&PID_5678\\SER"), "VID_1234&PID_5678");
+    EXPECT_EQ(deviceNameFromInstanceId("USB\\VID_1234&PID_5678"), "VID_1234&PID_5678");
+    EXPECT_EQ(deviceNameFromInstanceId("VID_1234&PID_5678"), "");
+    EXPECT_EQ(deviceNameFromInstanceId(""), "");
+    EXPECT_EQ(deviceNameFromInstanceId("USB\\\\X"), "");
+}
+
+TEST(UsbPrint, WithoutAChosenDeviceNothingHappens) {
+    UsbPrinter printer;
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e><o_s>1<o_e>"), kUsbNoDeviceChosen);
+    EXPECT_TRUE(printer.deviceList().empty());
+    EXPECT_EQ(printer.takePrintedOrderIds(), "");
+}
+
+// One cycle on a plain file standing in for the device.
+TEST(UsbDeviceCycle, WritesInitialiseSegmentsAndThreeLineFeeds) {
+    ScratchFolder folder;
+    const fs::path device = folder.path() / "device";
+    writeBytes(device, "");
+    const std::string paragraph = "dropped<h0>abc<w1>";
+    EXPECT_EQ(UsbPrinter::DeviceCycle(tokenizeSegments(paragraph), device.string(), std::chrono::seconds(10)), 0);
+    EXPECT_EQ(readBytes(device), "\x1B\x40" "\x1B\x61\x00"s "abc" "\x1B\x61\x00"s "\x1D\x21\x10" "\n\n\n");
+    EXPECT_EQ(UsbPrinter::DeviceCycle(tokenizeSegments(paragraph), (folder.path() / "gone" / "device").string(),
+                                      std::chrono::seconds(10)),
+              kUsbOpenFailed);
+}
+
+#ifndef _WIN32
+
+// A sysfs tree with USB devices and a /dev tree with their nodes, found by
+// the backend through ORVANE_SYSFS_ROOT and ORVANE_DEV_ROOT.
+class FakeUsbTree {
+public:
+    FakeUsbTree() : devices_(folder_.path() / "sys/bus/usb/devices"), nodes_(folder_.path() / "dev/usb") {
+        fs::create_directories(devices_);
+        fs::create_directories(nodes_);
+        for (const char* driver : {"usblp", "usbhid"}) fs::create_directories(folder_.path() / "sys/bus/usb/drivers" / driver);
+        ::setenv("ORVANE_SYSFS_ROOT", (folder_.path() / "sys").c_str(), 1);
+        ::setenv("ORVANE_DEV_ROOT", (folder_.path() / "dev").c_str(), 1);
+    }
+    ~FakeUsbTree() {
+        ::unsetenv("ORVANE_SYSFS_ROOT");
+        ::unsetenv("ORVANE_DEV_ROOT");
+    }
+
+    void device(const std::string& port, const std::string& vendor, const std::string& product,
+                const std::string& productName, const std::string& serial = "") {
+        const fs::path dir = devices_ / port;
+        writeBytes(dir / "idVendor", vendor + "\n");
+        writeBytes(dir / "idProduct", product + "\n");
+        writeBytes(dir / "product", productName + "\n");
+        if (!serial.empty()) writeBytes(dir / "serial", serial + "\n");
+    }
+    // An interface of class `interfaceClass` bound to `driver`, with an lp
+    // node when `node` is given.
+    void interface(const std::string& port, const std::string& interfaceClass, const std::string& driver,
+                   const std::string& node = "") {
+        const fs::path dir = devices_ / (port + ":1.0");
+        writeBytes(dir / "bInterfaceClass", interfaceClass + "\n");
+        if (!driver.empty()) fs::create_directory_symlink(folder_.path() / "sys/bus/usb/drivers" / driver, dir / "driver");
+        if (!node.empty()) fs::create_directories(dir / "usbmisc" / node);
+    }
+    fs::path node(const std::string& name) const { return nodes_ / name; }
+    void remove() { fs::remove_all(folder_.path() / "sys"); }
+
+private:
+    ScratchFolder folder_;
+    fs::path devices_;
+    fs::path nodes_;
+};
+
+void makeFifo(const fs::path& path) { ASSERT_EQ(std::system(("mkfifo '" + path.string() + "'").c_str()), 0); }
+
+// Everything written to a FIFO device while the reader is open, across any
+// number of device opens and closes.
+class FifoReader {
+public:
+    explicit FifoReader(const fs::path& path)
+        : thread_([this, path] {
+              std::ifstream in(path, std::ios::binary);
+              data_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+          }),
+          keeper_(path, std::ios::binary) {}
+    std::string finish() {
+        keeper_.close();
+        thread_.join();
+        return data_;
+    }
+
+private:
+    std::string data_;
+    std::thread thread_;
+    std::ofstream keeper_;
+};
+
+constexpr char kModel[] = "VID_0416&PID_5011";
+
+// Two printers of one model (enumerated 1-2 before 1-10), a mouse receiver,
+// a composite device whose printer function has no usblp, and the root hub.
+void addShopDevices(FakeUsbTree& tree) {
+    tree.device("usb1", "1d6b", "0002", "EHCI Host Controller");
+    tree.device("1-10", "0416", "5011", "POS58 Printer", "SN0002");
+    tree.interface("1-10", "07", "usblp", "lp0");
+    tree.device("1-2", "0416", "5011", "POS58 Printer");
+    tree.interface("1-2", "07", "usblp", "lp1");
+    tree.device("1-3", "046d", "c52b", "USB Receiver");
+    tree.interface("1-3", "03", "usbhid");
+    tree.device("1-4", "04b8", "0e15", "Composite Device");
+    tree.interface("1-4", "07", "");
+}
+
+TEST(UsbListing, ListsPrintersOnlyInEnumerationOrder) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    UsbPrinter printer;
+    std::vector<PrinterEntry> list{{"kept", "first"}};
+    EXPECT_EQ(printer.enumUsbPrinters(list), 2);
+    const std::vector<PrinterEntry> expected{{"kept", "first"}, {kModel, "USB"}, {kModel, "USB"}};
+    EXPECT_EQ(list, expected);
+    const auto devices = printer.deviceList();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].instanceId, "USB\\VID_0416&PID_5011\\1-2");
+    EXPECT_EQ(devices[0].description, "USB Printing Support");
+    EXPECT_EQ(devices[0].devicePath, tree.node("lp1").string());
+    EXPECT_EQ(devices[1].instanceId, "USB\\VID_0416&PID_5011\\SN0002");
+    EXPECT_EQ(devices[1].devicePath, tree.node("lp0").string());
+
+    // The description alone decides, in either language.
+    tree.device("2-1", "1a86", "7584", "USB \xB4\xF2\xD3\xA1\xD6\xA7\xB3\xD6");
+    tree.device("2-2", "1a86", "7585", std::string(64, 'x') + "USB Printing Support");
+    list.clear();
+    EXPECT_EQ(printer.enumUsbPrinters(list), 3);
+    EXPECT_EQ(list.back(), (PrinterEntry{"VID_1A86&PID_7584", "USB"}));
+
+    tree.remove();
+    list.clear();
+    EXPECT_EQ(printer.enumUsbPrinters(list), 1);
+    EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(printer.deviceList().empty());
+}
+
+TEST(UsbPrint, GoesToTheFirstOfTwoIdenticalPrintersOneCyclePerParagraph) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    makeFifo(tree.node("lp1"));
+    writeBytes(tree.node("lp0"), "");
+    UsbPrinter printer;
+    printer.setDriver(kModel);
+    FifoReader reader(tree.node("lp1"));
+    const std::string receipt =
+        "<p_s><c0>Hi<w1>big<p_e><p_s>no tag<p_e><p_s><bc>12345678901234567<p_e><o_s>5001<o_e>";
+    EXPECT_EQ(printer.WritePrintData(receipt), kUsbPrinted);
+    EXPECT_EQ(reader.finish(),
+              "\x1B\x40" "\x1B\x61\x01" "Hi" "\x1B\x61\x00"s "\x1D\x21\x10" "big" "\n\n\n"
+              "\x1B\x40" "\x1B\x61\x01" "\x1D\x68\x3C" "\x1D\x77\x02" "\x1D\x6B\x49\x0B\x7B\x43"
+              "\x01\x17\x2D\x43\x59\x01\x17\x2D\x43" "\n\n\n");
+    EXPECT_EQ(readBytes(tree.node("lp0")), "");
+    EXPECT_EQ(printer.takePrintedOrderIds(), "5001");
+    EXPECT_EQ(printer.takePrintedOrderIds(), "");
+}
+
+TEST(UsbPrint, ResultCodes) {
+    FakeUsbTree tree;
+    tree.device("1-3", "046d", "c52b", "USB Receiver");
+    UsbPrinter printer;
+    printer.setDriver(kModel);
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e>"), kUsbNoDevices);
+
+    addShopDevices(tree);
+    printer.setDriver("VID_9999&PID_0001");
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e>"), kUsbDeviceNotFound);
+    EXPECT_EQ(printer.deviceList().size(), 2u);
+
+    // The chosen device's node is gone: the first cycle fails, nothing is recorded.
+    printer.setDriver(kModel);
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e><o_s>4001<o_e>"), kUsbCycleFailed);
+    EXPECT_EQ(printer.takePrintedOrderIds(), "");
+
+    // A choice is not forgotten, and a print does not enumerate, without a name.
+    printer.setDriver("");
+    tree.remove();
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e>"), kUsbNoDeviceChosen);
+    EXPECT_EQ(printer.deviceList().size(), 2u);
+    // When the devices cannot be queried at all, no name matches.
+    printer.setDriver(kModel);
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e>"), kUsbDeviceNotFound);
+}
+
+TEST(UsbPrint, OrderIdsAreCollectedInPrintOrderAndTakenOnce) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    writeBytes(tree.node("lp1"), "");
+    UsbPrinter printer;
+    printer.setDriver(kModel);
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>A<p_e><o_s>1001<o_e>"), kUsbPrinted);
+    EXPECT_EQ(printer.WritePrintData("<p_s><h1>B<p_e>"), kUsbPrinted);
+    // Without paragraphs the text is the paragraph; an empty one opens nothing.
+    EXPECT_EQ(printer.WritePrintData("<o_s>1002<o_e>"), kUsbPrinted);
+    EXPECT_EQ(printer.takePrintedOrderIds(), "1001,1002");
+    EXPECT_EQ(printer.takePrintedOrderIds(), "");
+}
+
+TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndThePrintGoesOn) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    // Nobody reads: once the FIFO's buffer is full the device takes nothing more.
+    makeFifo(tree.node("lp1"));
+    UsbPrinter printer;
+    printer.setDriver(kModel);
+    printer.setWriteTimeout(std::chrono::milliseconds(100));
+    const std::string receipt = "<p_s><h1>" + std::string(1 << 20, 'x') + "<p_e><o_s>3001<o_e>";
+    EXPECT_EQ(printer.WritePrintData(receipt), kUsbPrinted);
+    EXPECT_EQ(printer.takePrintedOrderIds(), "3001");
+}
+
+#endif
+
+}  // namespace
