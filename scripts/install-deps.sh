@@ -14,6 +14,7 @@ packages=(
   xvfb xdotool openbox x11-utils zenity
   clang libclang-rt-14-dev
   dpkg-dev
+  locales
 )
 # A machine without Node.js gets Debian's, with its add-on headers.
 if ! command -v node >/dev/null || [ ! -f /usr/include/node/node.h ]; then

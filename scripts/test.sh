@@ -57,6 +57,19 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 build_preset native && run_ctest native
 build_preset asan && run_ctest asan -LE no-sanitizer
+# --- add-on core: receipt mark-up fuzzing (owned by the add-on core) ---
+# Built with clang's libFuzzer under ASan and UBSan, run for a minute; counts
+# as one test.
+if [ -x tests/fuzz/run.sh ]; then
+  note "fuzz receipt mark-up"
+  if tests/fuzz/run.sh build/fuzz 60 >build/fuzz.log 2>&1; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); failures+=("fuzz: receipt mark-up, see build/fuzz.log")
+  fi
+  grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)|ERROR|check failed' build/fuzz.log | tail -n 5
+fi
+# --- end of the add-on core block ---
 if build_preset win32; then
   # One Wine prefix for the whole run; making one takes seconds.
   rm -rf build/win32/wineprefix
