@@ -126,6 +126,10 @@ std::vector<ReceiptSegment> tokenizeSegments(std::string_view paragraph) {
     std::vector<ReceiptSegment> segments;
     if (paragraph.size() < kTagLength) return segments;
     const std::size_t last = paragraph.size() - kTagLength;
+    // Counted first, so a paragraph costs one allocation however many tags it has.
+    std::size_t tags = 0;
+    for (std::size_t at = 0; at <= last; ++at) tags += isTagAt(paragraph, at) ? 1 : 0;
+    segments.reserve(tags);
     std::size_t i = 0;
     while (i <= last && !isTagAt(paragraph, i)) ++i;
     while (i <= last) {
