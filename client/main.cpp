@@ -5,6 +5,7 @@
 //   --run-seconds=N              end normally after N seconds (default: run until ended)
 #include <chrono>
 #include <csignal>
+#include <cwchar>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,9 @@ volatile std::sig_atomic_t g_stop = 0;
 void requestStop(int) { g_stop = 1; }
 
 bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
+    // A record left by an ended process with the same id must not keep a
+    // longer tail behind the new content.
+    platform::deleteFile(path);
     auto file = platform::File::open(path, platform::File::Disposition::OpenAlways, true);
     return file.isOpen() && file.write(bytes.data(), bytes.size());
 }
@@ -40,7 +44,7 @@ int programMain() {
         const std::wstring& a = args[i];
         if (a.starts_with(L"--user-data-dir=")) slot = a.substr(16);
         else if (a == L"--crash-dump") crashDump = true;
-        else if (a.starts_with(L"--run-seconds=")) runSeconds = std::stol(a.substr(14));
+        else if (a.starts_with(L"--run-seconds=")) runSeconds = std::wcstol(a.c_str() + 14, nullptr, 10);
     }
 
     const auto appData = platform::localAppDataFolder();

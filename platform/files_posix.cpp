@@ -29,8 +29,9 @@ std::optional<std::wstring> localAppDataFolder() {
         return std::nullopt;
     }
     struct stat st{};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        if (errno == 0) errno = ENOTDIR;
+    if (::stat(folder.c_str(), &st) != 0) return std::nullopt;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
         return std::nullopt;
     }
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();

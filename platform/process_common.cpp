@@ -20,37 +20,48 @@ std::vector<std::wstring> splitCommandLine(std::wstring_view line) {
     }
     args.push_back(std::move(first));
 
+    // The other arguments. The shell's splitter counts consecutive quotes in
+    // threes: inside a quoted run, "" is a literal quote that also ends the run.
     while (true) {
         while (i < n && (line[i] == L' ' || line[i] == L'\t')) ++i;
         if (i >= n) break;
         std::wstring arg;
-        bool quoted = false;
+        int quotes = 0;  // 1 while inside a quoted run
+        std::size_t slashes = 0;
         while (i < n) {
             const wchar_t c = line[i];
-            if (!quoted && (c == L' ' || c == L'\t')) break;
+            if (quotes == 0 && (c == L' ' || c == L'\t')) break;
             if (c == L'\\') {
-                std::size_t slashes = 0;
-                while (i < n && line[i] == L'\\') { ++slashes; ++i; }
-                if (i < n && line[i] == L'"') {
-                    arg.append(slashes / 2, L'\\');
-                    if (slashes % 2 == 1) { arg += L'"'; ++i; }
-                } else {
-                    arg.append(slashes, L'\\');
-                }
-                continue;
-            }
-            if (c == L'"') {
-                if (quoted && i + 1 < n && line[i + 1] == L'"') {
-                    arg += L'"';
-                    i += 2;
-                    continue;
-                }
-                quoted = !quoted;
+                arg += c;
+                ++slashes;
                 ++i;
                 continue;
             }
-            arg += c;
+            if (c != L'"') {
+                arg += c;
+                slashes = 0;
+                ++i;
+                continue;
+            }
+            // Backslashes before a quote: half of them stay; an odd one
+            // makes the quote literal.
+            if (slashes % 2 == 0) {
+                arg.resize(arg.size() - slashes / 2);
+                ++quotes;
+            } else {
+                arg.resize(arg.size() - slashes / 2 - 1);
+                arg += L'"';
+            }
+            slashes = 0;
             ++i;
+            while (i < n && line[i] == L'"') {
+                if (++quotes == 3) {
+                    arg += L'"';
+                    quotes = 0;
+                }
+                ++i;
+            }
+            if (quotes == 2) quotes = 0;
         }
         args.push_back(std::move(arg));
     }

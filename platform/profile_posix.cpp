@@ -82,7 +82,10 @@ std::string readProfileStringA(const std::string& file, const std::string& secti
             return cut(value);
         }
     }
-    return cut(trim(defaultValue));
+    // The profile functions strip trailing blanks from the default only.
+    std::string fallback = defaultValue;
+    while (!fallback.empty() && fallback.back() == ' ') fallback.pop_back();
+    return cut(fallback);
 }
 
 bool writeProfileStringA(const std::string& file, const std::string& section, const std::string& key,
@@ -103,7 +106,8 @@ bool writeProfileStringA(const std::string& file, const std::string& section, co
         if (!inSection) continue;
         if (auto kv = keyValue(lines[i])) {
             if (equalsNoCase(kv->first, key)) {
-                lines[i] = entry;
+                // The key keeps the spelling it already has in the file.
+                lines[i] = kv->first + "=" + value;
                 written = true;
                 break;
             }

@@ -1,0 +1,337 @@
+"""Sandboxes for end-to-end tests that run the built programs.
+
+A test gets a `Sandbox`: a private tree with its own HOME, XDG_DATA_HOME,
+XDG_RUNTIME_DIR and TMPDIR, an `install` folder where the programs under test
+are copied side by side (so bare names are found beside the caller, as on an
+installed system), and a `work` folder used as the current directory.
+
+Two kinds, chosen by `make_sandbox(name)` after the runner (run.py) has set
+MODE and BIN_DIR:
+
+- "native": Linux programs; the local application-data folder is
+  <root>/home/.local/share.
+- "wine": Windows programs under Wine, in the prefix named by WINEPREFIX
+  (scripts/wine-run makes it on first use). The tree lies inside the prefix's
+  drive C; every test has its own profile folder there (USERPROFILE), so its
+  local application-data folder is its own too.
+
+Every process whose command line or executable lies inside the sandbox is
+ended by `Sandbox.close()` (by process id), and the ones that were orphaned
+onto this process are reaped: the harness makes itself a child subreaper.
+
+Programs started through the sandbox write standard output and error to
+files, never to pipes: programs they start inherit those handles and would
+keep a pipe open.
+"""
+
+import ctypes
+import getpass
+import os
+import re
+import shutil
+import signal
+import stat
+import subprocess
+import tempfile
+import time
+
+ID_PATTERN = re.compile(rb"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
+
+_PR_SET_CHILD_SUBREAPER = 36
+try:
+    ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+except (OSError, AttributeError):
+    pass
+
+
+def wait_until(predicate, timeout=60.0, what="condition"):
+    """Polls `predicate` until it returns a true value, which is returned;
+    raises AssertionError after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write_bytes(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def _cmdline(pid):
+    try:
+        return read_bytes("/proc/%d/cmdline" % pid).split(b"\0")
+    except OSError:
+        return []
+
+
+def _is_zombie(pid):
+    try:
+        text = read_bytes("/proc/%d/stat" % pid)
+    except OSError:
+        return True
+    return text[text.rindex(b")") + 2:][:1] == b"Z"
+
+
+def _reap():
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
+def process_ids_mentioning(markers):
+    """Live processes whose executable path or command line holds one of the
+    byte strings in `markers`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        pid = int(entry)
+        if pid == os.getpid() or _is_zombie(pid):
+            continue
+        try:
+            exe = os.readlink("/proc/%d/exe" % pid).encode()
+        except OSError:
+            exe = b""
+        text = b"\0".join(_cmdline(pid)) + b"\0" + exe
+        if any(m in text for m in markers):
+            found.append(pid)
+    return found
+
+
+class Sandbox:
+    mode = None
+    exe_suffix = ""
+
+    def __init__(self, bin_dir, name):
+        self.bin_dir = bin_dir
+        self.root = tempfile.mkdtemp(prefix="orvane-e2e-%s-" % name, dir=self._base())
+        os.chmod(self.root, 0o755)
+        self.install = self._mkdir("install")
+        self.work = self._mkdir("work")
+        self.started = []
+
+    # Layout -----------------------------------------------------------------
+
+    def _base(self):
+        return None
+
+    def _mkdir(self, *parts):
+        path = os.path.join(self.root, *parts)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def kesto(self, *parts):
+        return os.path.join(self.app_data, "KestoOrvane", *parts)
+
+    def install_program(self, built_name, installed_name=None):
+        """Copies bin/<built_name> into the install folder, under another
+        name if given (both without the executable suffix)."""
+        source = os.path.join(self.bin_dir, built_name + self.exe_suffix)
+        target = os.path.join(self.install, (installed_name or built_name) + self.exe_suffix)
+        shutil.copyfile(source, target)
+        os.chmod(target, 0o755)
+        return target
+
+    # Running ----------------------------------------------------------------
+
+    def run(self, program, args=(), timeout=300, env=None):
+        """Runs an installed program to its end in the work folder; returns
+        (exit status, standard output, standard error) as bytes."""
+        out_path = os.path.join(self.root, "stdout")
+        err_path = os.path.join(self.root, "stderr")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            status = subprocess.call(self.command(program, args), cwd=self.work, env=env or self.env(),
+                                     stdout=out, stderr=err, stdin=subprocess.DEVNULL, timeout=timeout,
+                                     preexec_fn=self._preexec)
+        return status, read_bytes(out_path), read_bytes(err_path)
+
+    def start(self, program, args=()):
+        """Starts an installed program in the work folder without waiting."""
+        process = subprocess.Popen(self.command(program, args), cwd=self.work, env=self.env(),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL, preexec_fn=self._preexec)
+        self.started.append(process)
+        return process
+
+    _preexec = None
+
+    def close(self):
+        """Ends every process of the sandbox, reaps what this process may
+        reap, and removes the tree."""
+        markers = self._markers()
+        for _ in range(100):
+            pids = process_ids_mentioning(markers)
+            if not pids:
+                break
+            for pid in pids:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except OSError:
+                    pass
+            time.sleep(0.05)
+            _reap()
+        for process in self.started:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+        _reap()
+        self._remove_tree()
+
+    def _markers(self):
+        return [self.root.encode()]
+
+    def _remove_tree(self):
+        def make_writable(func, path, _):
+            os.chmod(os.path.dirname(path), 0o755)
+            func(path)
+        shutil.rmtree(self.root, onerror=make_writable)
+
+    # Processes of a program -------------------------------------------------
+
+    def running(self, name):
+        """Process ids of programs named `name` (no suffix) started from the
+        install folder of this sandbox."""
+        raise NotImplementedError
+
+
+class NativeSandbox(Sandbox):
+    mode = "native"
+
+    def __init__(self, bin_dir, name):
+        super().__init__(bin_dir, name)
+        self.home = self._mkdir("home")
+        self.app_data = self._mkdir("home", ".local", "share")
+        self.runtime = self._mkdir("runtime")
+        os.chmod(self.runtime, 0o700)
+        self.tmp = self._mkdir("tmp")
+
+    def env(self):
+        # No display: message boxes go to standard error.
+        return {
+            "PATH": "/usr/bin:/bin",
+            "HOME": self.home,
+            "XDG_DATA_HOME": self.app_data,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "TMPDIR": self.tmp,
+            "LC_ALL": "C.UTF-8",
+        }
+
+    def command(self, program, args):
+        return [os.path.join(self.install, program)] + list(args)
+
+    def path(self, local_path):
+        """A path as the programs under test write it."""
+        return local_path
+
+    def running(self, name):
+        target = os.path.join(self.install, name).encode()
+        pids = []
+        for pid in process_ids_mentioning([target]):
+            try:
+                if os.readlink("/proc/%d/exe" % pid).encode() == target:
+                    pids.append(pid)
+            except OSError:
+                pass
+        return sorted(pids)
+
+    def arguments(self, pid):
+        """The argument vector a running program received."""
+        return [a.decode() for a in _cmdline(pid)[:-1]]
+
+
+class WineSandbox(Sandbox):
+    mode = "wine"
+    exe_suffix = ".exe"
+
+    def __init__(self, bin_dir, name):
+        self.prefix = os.environ.get("WINEPREFIX") or os.path.join(REPO, "build", "win32", "wineprefix")
+        super().__init__(bin_dir, name)
+        self.profile = self._mkdir("profile")
+        self.app_data = self._mkdir("profile", "AppData", "Local")
+        self.tmp = self._mkdir("profile", "Temp")
+
+    def _base(self):
+        base = os.path.join(self.prefix, "drive_c", "orvane-e2e")
+        os.makedirs(base, exist_ok=True)
+        return base
+
+    def env(self):
+        env = {
+            "PATH": "/usr/bin:/bin",
+            "HOME": os.environ.get("HOME", "/root"),
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "USER": getpass.getuser(),
+            # Windows' own names for the profile: the shell expands the
+            # local application-data folder from it.
+            "USERPROFILE": self.path(self.profile),
+            "TEMP": self.path(self.tmp),
+            "TMP": self.path(self.tmp),
+            "LC_ALL": "C.UTF-8",
+        }
+        return env
+
+    def command(self, program, args):
+        return [WINE_RUN, self.path(os.path.join(self.install, program + self.exe_suffix))] + list(args)
+
+    def path(self, local_path):
+        """The Windows form of a path inside the prefix's drive C."""
+        drive_c = os.path.join(self.prefix, "drive_c")
+        relative = os.path.relpath(local_path, drive_c)
+        return "C:\\" + relative.replace("/", "\\")
+
+    def _markers(self):
+        return [self.root.encode(), self.path(self.root).encode()]
+
+    def running(self, name):
+        target = self.path(os.path.join(self.install, name + self.exe_suffix)).encode().lower()
+        pids = []
+        for pid in process_ids_mentioning(self._markers()):
+            words = [w.lower() for w in _cmdline(pid)]
+            if any(w == target or w.startswith(target + b" ") for w in words):
+                pids.append(pid)
+        return sorted(pids)
+
+
+# Set by run.py from its command line.
+MODE = "native"
+BIN_DIR = None
+
+
+def make_sandbox(name):
+    """A sandbox of the run's kind, for the programs of the run's build."""
+    return (WineSandbox if MODE == "wine" else NativeSandbox)(BIN_DIR, name)
+
+
+def run_unprivileged():
+    """A preexec function that drops root for the started program, or None
+    when the tests do not run as root (then permissions already bind)."""
+    if os.geteuid() != 0:
+        return None
+    def drop():
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
+    return drop
+
+
+def make_read_only(path):
+    os.chmod(path, stat.S_IRUSR | stat.S_IXUSR | stat.S_IRGRP | stat.S_IXGRP | stat.S_IROTH | stat.S_IXOTH)

@@ -1,0 +1,53 @@
+// The append-only logs, byte for byte.
+#include <gtest/gtest.h>
+
+#include "log.h"
+#include "test_folder.h"
+
+namespace {
+
+TEST(AppendLog, MessageAndValueShareALine) {
+    TestFolder folder;
+    appendLog(L"\r\nuuid:");
+    appendLog(L"0A1B2C3D-0000-4000-8000-00000000000F");
+    EXPECT_EQ(readBytes(folder.launcherLog()), "\r\nuuid:0A1B2C3D-0000-4000-8000-00000000000F");
+}
+
+TEST(AppendLog, EmptyTextAppendsNothing) {
+    TestFolder folder;
+    appendLog(L"\r\nparam:");
+    appendLog(L"");
+    appendLog(L"x");
+    EXPECT_EQ(readBytes(folder.launcherLog()), "\r\nparam:x");
+}
+
+TEST(AppendLog, ExistingLogIsNeverTruncated) {
+    TestFolder folder;
+    writeBytes(folder.launcherLog(), "earlier run\r\n");
+    appendLog(L"\r\nrun orvane.exe failed");
+    EXPECT_EQ(readBytes(folder.launcherLog()), "earlier run\r\n\r\nrun orvane.exe failed");
+}
+
+TEST(AppendLog, NameIsRelativeToTheCurrentDirectory) {
+    TestFolder folder;
+    fs::create_directories(folder.work() / "elsewhere");
+    fs::current_path(folder.work() / "elsewhere");
+    appendLog(L"\r\nmoved");
+    EXPECT_EQ(readBytes(folder.work() / "elsewhere" / "orvane_launcher.log"), "\r\nmoved");
+    EXPECT_FALSE(fs::exists(folder.launcherLog()));
+}
+
+TEST(AppendLog, UnwritableLogIsDroppedSilently) {
+    TestFolder folder;
+    fs::create_directories(folder.launcherLog());  // a folder where the file would be
+    appendLog(L"\r\nlost");
+    EXPECT_TRUE(fs::is_directory(folder.launcherLog()));
+    EXPECT_TRUE(fs::is_empty(folder.launcherLog()));
+}
+
+TEST(FormatErrorLine, MessageThenSignedCode) {
+    EXPECT_EQ(formatErrorLine(L"get appdata dir failed", 2), L"\r\nget appdata dir failed:2\r\n");
+    EXPECT_EQ(formatErrorLine(L"open uuid file failed\r\n", -5), L"\r\nopen uuid file failed\r\n:-5\r\n");
+}
+
+}  // namespace
