@@ -19,18 +19,18 @@ endif()
 # orvane_add_node_addon(name sources...): a library the runtime can load with
 # `require`/`process.dlopen`. Symbols the runtime provides stay undefined until
 # it loads the library; the library exports only its registration symbols.
-set(orvane_addon_exports ${CMAKE_BINARY_DIR}/node_addon.exports)
-file(WRITE ${orvane_addon_exports}
+file(WRITE ${CMAKE_BINARY_DIR}/node_addon.exports
      "{\n  global: _register_binding_; node_register_module_v*;\n  local: *;\n};\n")
 function(orvane_add_node_addon name)
+  set(exports ${CMAKE_BINARY_DIR}/node_addon.exports)
   add_library(${name} MODULE ${ARGN})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".node"
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   target_include_directories(${name} SYSTEM PRIVATE ${ORVANE_NODE_INCLUDE})
   # The module record names its source by its path in the tree.
   target_compile_options(${name} PRIVATE -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
-  target_link_options(${name} PRIVATE -Wl,--version-script=${orvane_addon_exports})
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${orvane_addon_exports})
+  target_link_options(${name} PRIVATE -Wl,--version-script=${exports})
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${exports})
 endfunction()
 
 orvane_add_node_addon(binding ${CMAKE_CURRENT_SOURCE_DIR}/binding.cpp ${CMAKE_CURRENT_SOURCE_DIR}/async_print.cpp)

@@ -1,0 +1,143 @@
+// A host program for the add-on, as the client is: a copy of the Node.js
+// runtime named Orvane in a folder of its own, with the add-on's log folder
+// beside it, so the add-on's log and config.ini land there. Scripts run in
+// child processes of that host, in a sandboxed home, and hand back one JSON
+// result; a crash shows in the exit status instead of taking the test down.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { splitLog } from './child.mjs';
+
+export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../../..');
+export const build = path.resolve(process.env.ORVANE_BUILD ?? path.join(repo, 'build/native'));
+export const bindingPath = path.join(build, 'bin', 'binding.node');
+export const installFolder = path.join(build, 'install');
+export const withCupsd = path.join(repo, 'tests/unit/printers/with-cupsd');
+
+const kResultMark = '\n@@orvane-result@@';
+
+// Links a file into place, copying where a link cannot be made.
+export function placeFile(from, to) {
+  try {
+    fs.linkSync(from, to);
+  } catch {
+    fs.copyFileSync(from, to);
+    fs.chmodSync(to, fs.statSync(from).mode);
+  }
+}
+
+// Waits for something another process or thread does; the deadline only
+// ends a test that would otherwise hang.
+export async function eventually(condition, what, seconds = 60) {
+  const deadline = Date.now() + seconds * 1000;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
+export class Host {
+  // `executable`: the program the host runs as; a copy of this runtime by default.
+  constructor(name, { executable = process.execPath } = {}) {
+    this.root = fs.mkdtempSync(path.join(os.tmpdir(), `orvane-node-${name}-`));
+    this.folder = path.join(this.root, 'app');
+    this.home = path.join(this.root, 'home');
+    this.fakeBin = path.join(this.root, 'fake-bin');
+    for (const dir of [this.folder, path.join(this.folder, 'log'), this.home, this.fakeBin,
+      path.join(this.home, '.local/share'), path.join(this.root, 'runtime'), path.join(this.root, 'tmp'),
+      path.join(this.root, 'work')]) {
+      fs.mkdirSync(dir, { recursive: true, mode: 0o700 });
+    }
+    this.executable = path.join(this.folder, 'Orvane');
+    placeFile(executable, this.executable);
+  }
+
+  get logFile() { return path.join(this.folder, 'log', 'kesto.log'); }
+  get configFile() { return path.join(this.folder, 'config.ini'); }
+
+  env(extra = {}) {
+    return {
+      PATH: `${this.fakeBin}:${process.env.PATH ?? '/usr/bin:/bin'}:/usr/sbin:/sbin`,
+      HOME: this.home,
+      XDG_DATA_HOME: path.join(this.home, '.local/share'),
+      XDG_RUNTIME_DIR: path.join(this.root, 'runtime'),
+      TMPDIR: path.join(this.root, 'tmp'),
+      LANG: 'C.UTF-8',
+      // No scheduler unless a test starts one.
+      CUPS_SERVER: path.join(this.root, 'no-cupsd.sock'),
+      ...extra,
+    };
+  }
+
+  // A stand-in for a system program in the sandbox's search path (`where`
+  // "path") or beside the host executable ("beside"): it records its
+  // arguments, one per line, in <root>/calls/<name>.<pid>.
+  fakeProgram(name, where = 'path') {
+    const calls = path.join(this.root, 'calls');
+    fs.mkdirSync(calls, { recursive: true });
+    const file = path.join(where === 'path' ? this.fakeBin : this.folder, name);
+    fs.writeFileSync(file, `#!/bin/sh\nprintf '%s\\n' "$@" > "${calls}/.${name}.$$"\n` +
+      `mv "${calls}/.${name}.$$" "${calls}/${name}.$$"\n`, { mode: 0o755 });
+  }
+
+  // The argument lists of the fake program's runs so far.
+  calls(name) {
+    const calls = path.join(this.root, 'calls');
+    if (!fs.existsSync(calls)) return [];
+    return fs.readdirSync(calls).filter((f) => f.startsWith(`${name}.`))
+      .map((f) => fs.readFileSync(path.join(calls, f), 'utf8').split('\n').slice(0, -1));
+  }
+
+  // Runs `body`, the text of an async function body that sees `binding`,
+  // `helpers` and `args`, in a new host process; resolves with its result,
+  // exit status, signal and error output. `wrapper` runs the host under
+  // another program (for example with-cupsd).
+  run(body, { env = {}, args = {}, wrapper = [], cwd } = {}) {
+    const script = path.join(this.root, `script-${process.hrtime.bigint()}.mjs`);
+    fs.writeFileSync(script, `
+import { createRequire } from 'node:module';
+import * as helpers from ${JSON.stringify(path.join(path.dirname(fileURLToPath(import.meta.url)), 'child.mjs'))};
+const require = createRequire(import.meta.url);
+const args = ${JSON.stringify(args)};
+const binding = require(${JSON.stringify(bindingPath)});
+const result = await (async () => {\n${body}\n})();
+process.stdout.write(${JSON.stringify(kResultMark)} + JSON.stringify(result ?? null) + '\\n');
+`);
+    const command = [...wrapper, this.executable, script];
+    return new Promise((resolve) => {
+      const child = spawn(command[0], command.slice(1), {
+        cwd: cwd ?? path.join(this.root, 'work'), env: this.env(env), stdio: ['ignore', 'pipe', 'pipe'],
+      });
+      let stdout = '';
+      let stderr = '';
+      child.stdout.on('data', (data) => { stdout += data; });
+      child.stderr.on('data', (data) => { stderr += data; });
+      child.on('close', (status, signal) => {
+        const at = stdout.lastIndexOf(kResultMark);
+        const result = at < 0 ? undefined : JSON.parse(stdout.slice(at + kResultMark.length));
+        resolve({ result, status, signal, stderr, stdout: at < 0 ? stdout : stdout.slice(0, at) });
+      });
+    });
+  }
+
+  // The messages of the add-on log, without time stamp and category.
+  messages() {
+    if (!fs.existsSync(this.logFile)) return [];
+    return splitLog(fs.readFileSync(this.logFile, 'latin1'));
+  }
+
+  remove() {
+    fs.rmSync(this.root, { recursive: true, force: true });
+  }
+}
+
+// Fails with the child's error output when the host process did not end normally.
+export function assertClean(assert, run) {
+  assert.equal(run.signal, null, `host ended by ${run.signal}:\n${run.stderr}`);
+  assert.equal(run.status, 0, `host exit status ${run.status}:\n${run.stderr}`);
+}
