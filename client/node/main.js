@@ -42,14 +42,16 @@ function localAppData() {
   return folder && fs.existsSync(folder) ? folder : null;
 }
 
-// A record left by an ended process with the same id must not keep a longer
-// tail behind the new content.
+// Written beside and renamed into place, so a reader sees the whole content
+// or no file; a record left by an ended process with the same id is replaced.
 function writeWholeFile(file, bytes) {
+  const partial = path.join(path.dirname(file), `.${path.basename(file)}.partial`);
   try {
-    fs.rmSync(file, { force: true });
-    fs.writeFileSync(file, bytes);
+    fs.writeFileSync(partial, bytes);
+    fs.renameSync(partial, file);
     return true;
   } catch {
+    fs.rmSync(partial, { force: true });
     return false;
   }
 }
@@ -134,10 +136,10 @@ function printSample(binding) {
 
 function main() {
   const options = parseArguments(process.argv.slice(2));
-  const marks = keepMarks(options);
-  const binding = loadAddon();
 
-  // A normal end takes the instance's own marks away.
+  // A normal end takes the instance's own marks away. The handlers come
+  // first, so an end asked for as soon as the marks exist still removes them.
+  const marks = [];
   let ended = false;
   const keepAlive = setInterval(() => {}, 3600 * 1000);
   const end = () => {
@@ -153,9 +155,12 @@ function main() {
       process.exit(0);
     });
   }
+
+  marks.push(...keepMarks(options));
   // Queued prints keep the runtime alive after the end until they are done.
   if (options.runSeconds >= 0) setTimeout(end, options.runSeconds * 1000);
 
+  const binding = loadAddon();
   if (binding && process.env.ORVANE_PRINT_SAMPLE) printSample(binding);
 }
 

@@ -50,7 +50,7 @@ export class Host {
     this.fakeBin = path.join(this.root, 'fake-bin');
     for (const dir of [this.folder, path.join(this.folder, 'log'), this.home, this.fakeBin,
       path.join(this.home, '.local/share'), path.join(this.root, 'runtime'), path.join(this.root, 'tmp'),
-      path.join(this.root, 'work')]) {
+      path.join(this.root, 'work'), path.join(this.root, 'no-usb/bus/usb/devices')]) {
       fs.mkdirSync(dir, { recursive: true, mode: 0o700 });
     }
     this.executable = path.join(this.folder, 'Orvane');
@@ -68,8 +68,9 @@ export class Host {
       XDG_RUNTIME_DIR: path.join(this.root, 'runtime'),
       TMPDIR: path.join(this.root, 'tmp'),
       LANG: 'C.UTF-8',
-      // No scheduler unless a test starts one.
+      // No scheduler and no USB devices unless a test provides them.
       CUPS_SERVER: path.join(this.root, 'no-cupsd.sock'),
+      ORVANE_SYSFS_ROOT: path.join(this.root, 'no-usb'),
       ...extra,
     };
   }
