@@ -38,6 +38,9 @@ bool isDirectory(const std::wstring& path);
 // An ordinary file: not a folder, and on systems that have them, not a pipe,
 // socket or device either, so reading it can never wait for a writer.
 bool isRegularFile(const std::wstring& path);
+// Lets the file's owner run it as a program, where the system keeps such a
+// permission on files; elsewhere there is nothing to do and it returns true.
+bool allowOwnerExecute(const std::wstring& path);
 // Creates the folder and any missing parents; false when it could not, or
 // when it already existed (as SHCreateDirectoryExW reports it).
 bool createDirectories(const std::wstring& path);

@@ -82,6 +82,12 @@ bool isRegularFile(const std::wstring& path) {
     return ::stat(toUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool allowOwnerExecute(const std::wstring& path) {
+    const std::string target = toUtf8(path);
+    struct stat st{};
+    return ::stat(target.c_str(), &st) == 0 && ::chmod(target.c_str(), (st.st_mode & 07777) | S_IXUSR) == 0;
+}
+
 bool createDirectories(const std::wstring& path) {
     const std::string target = toUtf8(path);
     if (target.empty()) { errno = ENOENT; return false; }

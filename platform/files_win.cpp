@@ -54,6 +54,8 @@ bool isRegularFile(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+bool allowOwnerExecute(const std::wstring&) { return true; }
+
 bool createDirectories(const std::wstring& path) {
     return SHCreateDirectoryExW(nullptr, path.c_str(), nullptr) == ERROR_SUCCESS;
 }

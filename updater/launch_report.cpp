@@ -1,8 +1,38 @@
 #include "launch_report.h"
 
+#include <ctime>
+#include <exception>
+
+#include "endpoints.h"
 #include "files.h"
+#include "http_client.h"
+#include "identity.h"
 #include "profile.h"
 #include "text.h"
+#include "version.h"
+
+namespace {
+
+// A blank, "&" or "#" in a value would otherwise end the request line, start
+// another key or cut the query short.
+std::string percentEncode(std::string_view value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : value) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kDigits[c >> 4];
+            out += kDigits[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+}  // namespace
 
 std::string readMerchantId() {
     std::wstring path = platform::currentDirectory();
@@ -11,6 +41,25 @@ std::string readMerchantId() {
     return value.size() > 8 ? value.substr(8) : std::string();
 }
 
-// Sending needs the HTTP client, which is not part of the build yet; with no
-// merchant named nothing is sent in any case.
-void sendLaunchReport() { (void)readMerchantId(); }
+std::string launchReportUrl(std::string_view host, std::string_view deviceId, std::string_view merchantId,
+                            std::int64_t secondsSince1970) {
+    std::string url = "http://";
+    url += host;
+    url += "/kesto.kesto-windowsLauncher.orvane_tillbox_launch?";
+    url += "version=" + percentEncode(kOrvaneVersionA);
+    url += "&deviceId=" + percentEncode(deviceId);
+    url += "&merchant_id=" + percentEncode(merchantId);
+    url += "&t=" + std::to_string(secondsSince1970);
+    return url;
+}
+
+void sendLaunchReport() {
+    const std::string merchantId = readMerchantId();
+    if (merchantId.empty()) return;
+    const std::string url = launchReportUrl(reportHost(), readDeviceId(), merchantId, std::time(nullptr));
+    try {
+        httpGet(url);
+    } catch (const std::exception&) {
+        // Report failures of every kind are ignored.
+    }
+}

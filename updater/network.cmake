@@ -1,0 +1,113 @@
+# The updater's network side: libcurl (plain HTTP) and cJSON, and the addresses
+# of the two services it talks to.
+
+set(ORVANE_UPGRADE_PRODUCTION_URL "http://upgrade.orvane.invalid/upgrade" CACHE STRING
+    "Production upgrade endpoint, a whole plain-HTTP address ending in /upgrade")
+set(ORVANE_UPGRADE_TESTING_URL "http://upgrade-testing.orvane.invalid/upgrade" CACHE STRING
+    "Testing upgrade endpoint, used when orvane.ini says ENV=testing")
+set(ORVANE_REPORT_HOST "stats.orvane.invalid" CACHE STRING
+    "Host of the launch-statistics service, optionally with :port")
+
+if(WIN32)
+  # Debian ships neither library for MinGW: both are cross-built once from
+  # Debian's source packages into <build>/deps and reused from there.
+  set(orvane_deps ${CMAKE_BINARY_DIR}/deps)
+  set(orvane_deps_prefix ${orvane_deps}/install)
+
+  function(orvane_cross_build package)
+    # The stamp holds the options it was built with; other options build it again.
+    set(stamp ${orvane_deps_prefix}/.${package}-built)
+    if(EXISTS ${stamp})
+      file(READ ${stamp} built_with)
+      if(built_with STREQUAL "${ARGN}")
+        return()
+      endif()
+    endif()
+    message(STATUS "Cross-building ${package} for ${CMAKE_SYSTEM_PROCESSOR} (once per build folder)")
+    set(src_root ${orvane_deps}/src/${package})
+    file(REMOVE_RECURSE ${src_root} ${orvane_deps}/build/${package})
+    file(MAKE_DIRECTORY ${src_root})
+    execute_process(COMMAND apt-get source -qq ${package}
+                    WORKING_DIRECTORY ${src_root} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+    file(GLOB src_dir LIST_DIRECTORIES true ${src_root}/${package}-*)
+    list(FILTER src_dir EXCLUDE REGEX "\\.(tar|dsc|asc|gz|xz|bz2)")
+    if(NOT rc EQUAL 0 OR NOT src_dir)
+      message(FATAL_ERROR "apt-get source ${package} failed (is a deb-src line enabled? "
+                          "scripts/install-deps.sh adds one):\n${err}")
+    endif()
+    execute_process(
+      COMMAND ${CMAKE_COMMAND} -S ${src_dir} -B ${orvane_deps}/build/${package} -G "Unix Makefiles"
+              -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+              -DCMAKE_INSTALL_PREFIX=${orvane_deps_prefix} ${ARGN}
+      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "Configuring ${package} for ${CMAKE_SYSTEM_PROCESSOR} failed:\n${out}")
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} --build ${orvane_deps}/build/${package} --target install -j2
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "Building ${package} for ${CMAKE_SYSTEM_PROCESSOR} failed:\n${out}")
+    endif()
+    file(WRITE ${stamp} "${ARGN}")
+  endfunction()
+
+  # HTTP and nothing else: no TLS, compression, name libraries or other protocols.
+  orvane_cross_build(curl
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DHTTP_ONLY=ON
+    -DCURL_ENABLE_SSL=OFF -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF
+    -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_DISABLE_LDAP=ON -DCURL_WINDOWS_SSPI=OFF
+    -DENABLE_MANUAL=OFF)
+  # Without cJSON's own flags, whose stack protector would need MinGW's libssp.
+  orvane_cross_build(cjson -DBUILD_SHARED_LIBS=OFF -DENABLE_CJSON_TEST=OFF -DENABLE_CUSTOM_COMPILER_FLAGS=OFF)
+
+  # Found by their own package files, outside the toolchain's search root.
+  set(CURL_DIR ${orvane_deps_prefix}/lib/cmake/CURL)
+  set(cJSON_DIR ${orvane_deps_prefix}/lib/cmake/cJSON)
+  find_package(CURL CONFIG REQUIRED)
+  find_package(cJSON CONFIG REQUIRED)
+else()
+  find_package(CURL REQUIRED)
+  find_package(cJSON CONFIG REQUIRED)
+endif()
+
+target_include_directories(orvane_updater_core PRIVATE ${CJSON_INCLUDE_DIRS})
+target_link_libraries(orvane_updater_core PUBLIC CURL::libcurl cjson)
+
+function(orvane_endpoint_definitions target production testing report_host)
+  target_compile_definitions(${target} PRIVATE
+    ORVANE_UPGRADE_PRODUCTION_URL="${production}"
+    ORVANE_UPGRADE_TESTING_URL="${testing}"
+    ORVANE_REPORT_HOST="${report_host}")
+endfunction()
+
+# Only endpoints.cpp reads these.
+orvane_endpoint_definitions(orvane_updater_core
+  "${ORVANE_UPGRADE_PRODUCTION_URL}" "${ORVANE_UPGRADE_TESTING_URL}" "${ORVANE_REPORT_HOST}")
+
+# The tests' updater: the same program with every endpoint on the loopback
+# interface, so no test can reach a real service. Its port is fixed per build
+# folder; the end-to-end tests serve it there. It keeps the name
+# orvane_updater, which the installation step ends by name, in a folder of its own.
+if(ORVANE_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  string(MD5 build_hash "${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${build_hash}" 0 4 build_hash)
+  math(EXPR default_port "0x${build_hash} % 10000 + 20000")
+  set(ORVANE_TEST_SERVICE_PORT ${default_port} CACHE STRING
+      "Loopback port of the services the tests' updater talks to")
+  set(loopback "127.0.0.1:${ORVANE_TEST_SERVICE_PORT}")
+
+  add_library(orvane_updater_loopback_endpoints OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/endpoints.cpp)
+  target_include_directories(orvane_updater_loopback_endpoints PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  orvane_endpoint_definitions(orvane_updater_loopback_endpoints
+    "http://${loopback}/upgrade" "http://${loopback}/testing/upgrade" "${loopback}")
+
+  set(loopback_sources main.cpp $<TARGET_OBJECTS:orvane_updater_loopback_endpoints>)
+  if(WIN32)
+    list(APPEND loopback_sources updater.rc)
+  endif()
+  # Its own copy of the endpoints comes first, so the library's is never pulled in.
+  add_executable(orvane_updater_loopback ${loopback_sources})
+  target_link_libraries(orvane_updater_loopback PRIVATE orvane_updater_core orvane_entry)
+  set_target_properties(orvane_updater_loopback PROPERTIES
+    OUTPUT_NAME orvane_updater RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback)
+endif()
