@@ -11,7 +11,7 @@ import { FakeUsb } from './support/usb.mjs';
 
 let host;
 before(() => {
-  host = new Host('client', { executable: path.join(installFolder, 'Orvane') });
+  host = new Host('client', { executable: path.join(installFolder, 'Orvane'), as: 'Orvane' });
   placeFile(path.join(installFolder, 'binding.node'), path.join(host.folder, 'binding.node'));
 });
 after(() => host.remove());

@@ -1,5 +1,5 @@
 // A host program for the add-on, as the client is: a copy of the Node.js
-// runtime named Orvane in a folder of its own, with the add-on's log folder
+// runtime in a folder of its own, with the add-on's log folder
 // beside it, so the add-on's log and config.ini land there. Scripts run in
 // child processes of that host, in a sandboxed home, and hand back one JSON
 // result; a crash shows in the exit status instead of taking the test down.
@@ -42,8 +42,10 @@ export async function eventually(condition, what, seconds = 60) {
 }
 
 export class Host {
-  // `executable`: the program the host runs as; a copy of this runtime by default.
-  constructor(name, { executable = process.execPath } = {}) {
+  // `executable`: the program the host runs as, a copy of this runtime by
+  // default; `as`: its name there. Only the client itself is named Orvane:
+  // the updater ends every process of that name.
+  constructor(name, { executable = process.execPath, as = 'addon-host' } = {}) {
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), `orvane-node-${name}-`));
     this.folder = path.join(this.root, 'app');
     this.home = path.join(this.root, 'home');
@@ -53,7 +55,7 @@ export class Host {
       path.join(this.root, 'work'), path.join(this.root, 'no-usb/bus/usb/devices')]) {
       fs.mkdirSync(dir, { recursive: true, mode: 0o700 });
     }
-    this.executable = path.join(this.folder, 'Orvane');
+    this.executable = path.join(this.folder, as);
     placeFile(executable, this.executable);
   }
 

@@ -1,0 +1,87 @@
+// Benchmarks of the add-on hosted in Node.js (figures, not pass/fail):
+// 1. the script thread's cost of one NoDriverPrint and one print call,
+//    median and 99th percentile over 10,000 calls each, with the log folder
+//    present (every call writes its log lines) and prints running meanwhile,
+//    beside a call with the same log lines that queues nothing;
+// 2. the end-to-end rate of 10,000 queued receipts into a fake USB printer,
+//    checking that none is lost.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+
+import { Host } from '../../tests/node/support/host.mjs';
+import { FakeUsb } from '../../tests/node/support/usb.mjs';
+
+const kCalls = 10000;
+const host = new Host('bench');
+const usb = new FakeUsb(path.join(host.root, 'usb'));
+try {
+  const printer = usb.printer('1-1', '0416', '5011', 'lp0');
+
+  const measureScriptThread = async (label) => {
+    const cost = await host.run(`
+    const receipt = '<p_s><c1>Table 5<h2>\\nTea x2        8.00\\nTotal         8.00\\n<bc>1234567890<p_e><o_s>B1<o_e>';
+    const measure = (call) => {
+      const times = [];
+      for (let i = 0; i < args.calls; i++) {
+        const start = process.hrtime.bigint();
+        call(receipt);
+        times.push(Number(process.hrtime.bigint() - start) / 1000);
+      }
+      times.sort((a, b) => a - b);
+      return { median: times[Math.floor(times.length / 2)], p99: times[Math.floor(times.length * 0.99)] };
+    };
+    binding.NoDriverSetPrinters(args.device);
+    binding.setDriverName('No Such Printer');
+    // getDriverWidth writes as many log lines as NoDriverPrint and queues
+    // nothing: the part of the cost that is the log's.
+    const result = { NoDriverPrint: measure(binding.NoDriverPrint), print: measure(binding.print),
+      'getDriverWidth (log lines only)': measure(binding.getDriverWidth) };
+    process.stdout.write('\\n@@orvane-result@@' + JSON.stringify(result) + '\\n');
+    // The queued prints are not waited for.
+    process.exit(0);`, { env: usb.env, args: { calls: kCalls, device: printer.name } });
+    assert.equal(cost.status, 0, `${cost.signal} ${cost.stderr}`);
+    for (const [name, { median, p99 }] of Object.entries(cost.result)) {
+      console.log(`${label}: ${name}: script-thread cost over ${kCalls} calls: median ${median.toFixed(1)} µs, ` +
+        `p99 ${p99.toFixed(1)} µs`);
+    }
+  };
+  await measureScriptThread('with log');
+  // Without the log folder nothing is written, but the log lock is still taken.
+  const logFolder = path.join(host.folder, 'log');
+  fs.renameSync(logFolder, `${logFolder}.off`);
+  await measureScriptThread('without log folder');
+  fs.renameSync(`${logFolder}.off`, logFolder);
+
+  const before = usb.bytes(printer).length;
+  const rate = await host.run(`
+    binding.NoDriverSetPrinters(args.device);
+    const start = process.hrtime.bigint();
+    for (let i = 0; i < args.calls; i++) {
+      const id = 'R' + String(i).padStart(5, '0');
+      binding.NoDriverPrint('<p_s><h1>Receipt ' + id + '\\n<w1>Total 8.00<p_e><o_s>' + id + '<o_e>');
+    }
+    const queued = Number(process.hrtime.bigint() - start) / 1e6;
+    const ids = [];
+    await helpers.eventually(() => {
+      const got = binding.NoDriverGetPrinted(0);
+      if (got) ids.push(...got.split(','));
+      return ids.length >= args.calls;
+    }, 'every receipt', 1200);
+    return { queued, seconds: Number(process.hrtime.bigint() - start) / 1e9, ids };`,
+  { env: usb.env, args: { calls: kCalls, device: printer.name } });
+  assert.equal(rate.status, 0, rate.stderr);
+  const { queued, seconds, ids } = rate.result;
+  const unique = new Set(ids);
+  // ESC @, then align + mode + "Receipt Rnnnnn\n" and align + size + "Total 8.00", then three line feeds.
+  const perReceipt = 2 + 3 + 3 + 15 + 3 + 3 + 10 + 3;
+  const bytes = usb.bytes(printer).length - before;
+  console.log(`${kCalls} queued receipts: queued in ${queued.toFixed(0)} ms, all printed after ${seconds.toFixed(2)} s ` +
+    `(${(kCalls / seconds).toFixed(0)} receipts/s); ids back ${ids.length}, distinct ${unique.size}; ` +
+    `device bytes ${bytes} of ${kCalls * perReceipt} expected`);
+  assert.equal(unique.size, kCalls);
+  assert.equal(bytes, kCalls * perReceipt);
+} finally {
+  usb.close();
+  host.remove();
+}
