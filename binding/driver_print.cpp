@@ -114,7 +114,8 @@ std::string DriverPrinter::trackedDocumentName(const std::string& orderId) {
     };
     std::string name = base.substr(0, kMaxTrackedDocumentName);
     while (taken(name)) {
-        const std::string suffix = "#" + std::to_string(++documentSequence_);
+        std::string suffix(1, '#');
+        suffix += std::to_string(++documentSequence_);
         name = base.substr(0, kMaxTrackedDocumentName - suffix.size()) + suffix;
     }
     return name;
