@@ -37,7 +37,7 @@ public:
     };
 
     // Holds the lock, when its outcome says so, until destroyed; it must be
-    // destroyed on the thread that took it.
+    // destroyed on the thread that took it, before its NamedMutex.
     class Hold {
     public:
         Hold(Hold&& other) noexcept;
