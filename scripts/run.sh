@@ -26,6 +26,12 @@ stop() {
 }
 trap stop INT TERM
 
+# --- print add-on (binding): run from the installation folder, with a fake
+# USB receipt printer for the client's sample receipt (scripts/run-addon.sh).
+source "$root/scripts/run-addon.sh"
+addon_prepare
+# --- end of the print add-on block
+
 cd "$sandbox/work"
 echo "Running: $bin/orvane_launcher   (home: $HOME, working folder: $sandbox/work)"
 "$bin/orvane_launcher" || true
@@ -47,6 +53,9 @@ echo
 echo "--- processes started"
 ps -o pid,args -C Orvane,orvane_updater || true
 echo
+# --- print add-on (binding): the sample receipt's bytes and the add-on log.
+addon_show
+# --- end of the print add-on block
 echo "--- orvane_updater.log (following; Ctrl-C stops everything)"
 touch orvane_updater.log
 tail -f orvane_updater.log | tr -d '\r' &
