@@ -252,18 +252,25 @@ void getLocalPrintDriver(const Info& info) {
     returnPrinters(info, listed);
 }
 
-void GetAllLocalPrintDrivers(const Info& info) {
-    logLine("getAllLocalPrintDrivers");
+// The USB listing that GetAllLocalPrintDrivers and NoDriverGetPrinters begin
+// with; false, with the TypeError thrown, when there is no printer object.
+bool listUsbPrinters(const Info& info, std::vector<ListedPrinter>& listed, const char* nodriver) {
     logLine("begin get usb print driver");
     DriverPrinter* printer = printerFor(info);
-    if (printer == nullptr) return;
+    if (printer == nullptr) return false;
     logLine("has get usb print driver");
     std::vector<PrinterEntry> usb;
     printer->usbPrinter.enumUsbPrinters(usb);
+    appendListed(listed, usb, nodriver);
+    return true;
+}
+
+void GetAllLocalPrintDrivers(const Info& info) {
+    logLine("getAllLocalPrintDrivers");
+    std::vector<ListedPrinter> listed;
+    if (!listUsbPrinters(info, listed, "true")) return;
     std::vector<PrinterEntry> spooler;
     listSpoolerPrinters(spooler);
-    std::vector<ListedPrinter> listed;
-    appendListed(listed, usb, "true");
     appendListed(listed, spooler, "false");
     returnPrinters(info, listed);
 }
@@ -331,14 +338,8 @@ void QuerySysCommand2(const Info& info) {
 
 void NoDriverGetPrinters(const Info& info) {
     logLine("getNoDriverPrinter");
-    logLine("begin get usb print driver");
-    DriverPrinter* printer = printerFor(info);
-    if (printer == nullptr) return;
-    logLine("has get usb print driver");
-    std::vector<PrinterEntry> usb;
-    printer->usbPrinter.enumUsbPrinters(usb);
     std::vector<ListedPrinter> listed;
-    appendListed(listed, usb, nullptr);
+    if (!listUsbPrinters(info, listed, nullptr)) return;
     returnPrinters(info, listed);
 }
 
@@ -372,24 +373,25 @@ void NoDriverGetPrinted(const Info& info) {
     returnText(info, printer->usbPrinter.takePrintedOrderIds());
 }
 
-void SetPrinterCheckTime(const Info& info) {
+// The steps that SetPrinterCheckTime and SetMonitorTime share: a number
+// through ToInt32, stored, and 0.
+template <typename Store>
+void integerSetting(const Info& info, const Store& store) {
     if (!requireArgument(info)) return;
-    std::int32_t seconds = 0;
-    if (!readInteger(info, seconds)) return;
+    std::int32_t value = 0;
+    if (!readInteger(info, value)) return;
     DriverPrinter* printer = printerFor(info);
     if (printer == nullptr) return;
-    printer->checkTime = seconds;
+    store(*printer, value);
     info.GetReturnValue().Set(0);
 }
 
+void SetPrinterCheckTime(const Info& info) {
+    integerSetting(info, [](DriverPrinter& printer, std::int32_t seconds) { printer.checkTime = seconds; });
+}
+
 void SetMonitorTime(const Info& info) {
-    if (!requireArgument(info)) return;
-    std::int32_t seconds = 0;
-    if (!readInteger(info, seconds)) return;
-    DriverPrinter* printer = printerFor(info);
-    if (printer == nullptr) return;
-    printer->monitorTime = seconds;
-    info.GetReturnValue().Set(0);
+    integerSetting(info, [](DriverPrinter& printer, std::int32_t seconds) { printer.monitorTime = seconds; });
 }
 
 void GetPrintedTasks(const Info& info) {

@@ -19,6 +19,8 @@ export function logMessages() {
   return splitLog(fs.readFileSync(logFile, 'latin1'));
 }
 
+// Waits for something another process or thread does; the deadline only
+// ends a test that would otherwise hang.
 export async function eventually(condition, what, seconds = 60) {
   const deadline = Date.now() + seconds * 1000;
   for (;;) {

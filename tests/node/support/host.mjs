@@ -9,7 +9,9 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { splitLog } from './child.mjs';
+import { eventually, splitLog } from './child.mjs';
+
+export { eventually };
 
 export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../../..');
 export const build = path.resolve(process.env.ORVANE_BUILD ?? path.join(repo, 'build/native'));
@@ -26,18 +28,6 @@ export function placeFile(from, to) {
   } catch {
     fs.copyFileSync(from, to);
     fs.chmodSync(to, fs.statSync(from).mode);
-  }
-}
-
-// Waits for something another process or thread does; the deadline only
-// ends a test that would otherwise hang.
-export async function eventually(condition, what, seconds = 60) {
-  const deadline = Date.now() + seconds * 1000;
-  for (;;) {
-    const value = await condition();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 20));
   }
 }
 
