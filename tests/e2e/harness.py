@@ -12,8 +12,9 @@ MODE and BIN_DIR:
   <root>/home/.local/share.
 - "wine": Windows programs under Wine, in the prefix named by WINEPREFIX
   (scripts/wine-run makes it on first use). The tree lies inside the prefix's
-  drive C; every test has its own profile folder there (USERPROFILE), so its
-  local application-data folder is its own too.
+  drive C. The local application-data folder is the prefix's own, which a
+  test cannot move: its KestoOrvane is removed when a sandbox opens and
+  closes, so Wine tests must run one at a time.
 
 Every process whose command line or executable lies inside the sandbox is
 ended by `Sandbox.close()` (by process id), and the ones that were orphaned
@@ -263,9 +264,12 @@ class WineSandbox(Sandbox):
     def __init__(self, bin_dir, name):
         self.prefix = os.environ.get("WINEPREFIX") or os.path.join(REPO, "build", "win32", "wineprefix")
         super().__init__(bin_dir, name)
-        self.profile = self._mkdir("profile")
-        self.app_data = self._mkdir("profile", "AppData", "Local")
-        self.tmp = self._mkdir("profile", "Temp")
+        # The shell's folder, which a test cannot move: the prefix's own.
+        # Tests run one at a time there, each starting from no KestoOrvane.
+        self.app_data = os.path.join(self.prefix, "drive_c", "users", getpass.getuser(), "AppData", "Local")
+        os.makedirs(self.app_data, exist_ok=True)
+        shutil.rmtree(self.kesto(), ignore_errors=True)
+        self.tmp = self._mkdir("tmp")
 
     def _base(self):
         base = os.path.join(self.prefix, "drive_c", "orvane-e2e")
@@ -280,9 +284,6 @@ class WineSandbox(Sandbox):
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             "USER": getpass.getuser(),
-            # Windows' own names for the profile: the shell expands the
-            # local application-data folder from it.
-            "USERPROFILE": self.path(self.profile),
             "TEMP": self.path(self.tmp),
             "TMP": self.path(self.tmp),
             "LC_ALL": "C.UTF-8",
@@ -300,6 +301,10 @@ class WineSandbox(Sandbox):
 
     def _markers(self):
         return [self.root.encode(), self.path(self.root).encode()]
+
+    def close(self):
+        super().close()
+        shutil.rmtree(self.kesto(), ignore_errors=True)
 
     def running(self, name):
         target = self.path(os.path.join(self.install, name + self.exe_suffix)).encode().lower()

@@ -151,7 +151,7 @@ TEST_F(LauncherSteps, FirstSlotWithoutALockfileIsChosenAndCreated) {
 }
 
 TEST_F(LauncherSteps, SlotNumbersHaveNoUpperBound) {
-    for (int n = 1; n <= 12; ++n) writeBytes(folder.kesto() / ("UserData_" + std::to_string(n)) / "lockfile", "");
+    for (int n = 1; n <= 12; ++n) writeBytes(folder.kesto() / (std::string("UserData_") + std::to_string(n)) / "lockfile", "");
     // A marker that is a folder still marks the slot.
     fs::remove(folder.kesto() / "UserData_5" / "lockfile");
     fs::create_directories(folder.kesto() / "UserData_5" / "lockfile");
