@@ -281,8 +281,32 @@ class WithoutUpdater(LauncherTest):
         self.wait_for_client(1)
 
 
-# The subclasses differ only in what is installed: they run just their own tests.
-for _cls in (WithoutClient, WithoutUpdater):
+class StandInClient(LauncherTest):
+    """What the launcher and the updater rely on the client for."""
+
+    def test_keeps_its_marks_while_it_runs_and_removes_them_at_a_normal_end(self):
+        slot = self.box.kesto("UserData_7")
+        client = self.box.start("Orvane", ['--user-data-dir=' + self.box.path(slot), "--crash-dump",
+                                           "--run-seconds=3"])
+        lockfile = self.wait_for_client(7)
+        records = wait_until(lambda: os.path.isdir(self.box.kesto("lockfiles")) and
+                             os.listdir(self.box.kesto("lockfiles")), what="the lock record")
+        self.assertEqual(len(records), 1)
+        self.assertEqual(read_bytes(self.box.kesto("lockfiles", records[0])), self.p(lockfile))
+        self.assertTrue(os.path.isdir(os.path.join(self.box.work, "package.nw", "lockfiles")))
+        dumps = os.listdir(os.path.join(self.box.app_data, "Crashpad", "reports"))
+        self.assertEqual(len(dumps), 1)
+        self.assertRegex(dumps[0], "^[0-9A-F-]{36}\\.dmp$")
+
+        self.assertEqual(client.wait(timeout=120), 0)
+        self.assertFalse(os.path.exists(lockfile))
+        self.assertEqual(os.listdir(self.box.kesto("lockfiles")), [])
+        # The package lock folder is the updater's to remove.
+        self.assertTrue(os.path.isdir(os.path.join(self.box.work, "package.nw", "lockfiles")))
+
+
+# The subclasses differ only in what is installed or run: they run just their own tests.
+for _cls in (WithoutClient, WithoutUpdater, StandInClient):
     for _name in [n for n in dir(LauncherTest) if n.startswith("test_")]:
         setattr(_cls, _name, None)
 del _cls, _name
