@@ -49,14 +49,15 @@ except (OSError, AttributeError):
 
 def wait_until(predicate, timeout=60.0, what="condition"):
     """Polls `predicate` until it returns a true value, which is returned;
-    raises AssertionError after `timeout` seconds."""
+    raises AssertionError after `timeout` seconds. `what` names the
+    condition; a callable is asked then, so it can tell the state it sees."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
+            raise AssertionError("timed out waiting for " + (what() if callable(what) else what))
         time.sleep(0.05)
 
 

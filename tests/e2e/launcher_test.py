@@ -154,7 +154,9 @@ class LauncherTest(unittest.TestCase):
         # The first updater was ended before the second one started.
         runs = self.wait_for_updater_runs(2)
         self.assertEqual(len(runs), 2)
-        wait_until(lambda: len(self.box.running("orvane_updater")) == 1, what="one updater left")
+        wait_until(lambda: len(self.box.running("orvane_updater")) == 1,
+                   what=lambda: "one updater left, running: %s, starts: %s" % (
+                       self.box.running("orvane_updater"), self.updater_runs()))
         self.assertEqual(runs[0], first_runs[0])
 
     def test_every_running_updater_is_replaced_by_one_new_one(self):
