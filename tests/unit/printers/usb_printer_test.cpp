@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <thread>
 
+#include <sstream>
+
+#include "driver_printer.h"
 #include "printer_test_files.h"
 #include "usb_printer.h"
 
@@ -228,6 +231,64 @@ TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndThePrintGoesOn) {
     const std::string receipt = "<p_s><h1>" + std::string(1 << 20, 'x') + "<p_e><o_s>3001<o_e>";
     EXPECT_EQ(printer.WritePrintData(receipt), kUsbPrinted);
     EXPECT_EQ(printer.takePrintedOrderIds(), "3001");
+}
+
+// The log's messages as a helper process wrote them, time stamps and
+// categories cut off.
+class LoggedPrint {
+public:
+    LoggedPrint() {
+        fs::create_directories(folder_.path() / "log");
+        fs::copy_file(fs::path(executableFolder()) / "usb_print_helper", folder_.path() / "usb_print_helper");
+    }
+    // Runs one print; gives its result code.
+    std::string print(const std::string& receipt, const std::string& timeoutMs = "10000") {
+        const fs::path out = folder_.path() / "result";
+        const std::string command = "'" + (folder_.path() / "usb_print_helper").string() + "' '" + kModel + "' '" +
+                                    receipt + "' " + timeoutMs + " > '" + out.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return readBytes(out);
+    }
+    std::vector<std::string> messages() const {
+        std::vector<std::string> lines;
+        std::istringstream log(readBytes(folder_.path() / "log" / "kesto.log"));
+        for (std::string line; std::getline(log, line);) {
+            const auto start = line.find("[default]");
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (start != std::string::npos) lines.push_back(line.substr(start + 9));
+        }
+        return lines;
+    }
+
+private:
+    ScratchFolder folder_;
+};
+
+TEST(UsbPrintLog, NamesTheDeviceAndEveryWrite) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    writeBytes(tree.node("lp1"), "");
+    LoggedPrint run;
+    EXPECT_EQ(run.print("<p_s><h1>Hi<p_e>"), "0\n");
+    const std::vector<std::string> expected{"begin print " + tree.node("lp1").string(),
+                                            "WriteFile ret:1, Written: 2", "WriteFile ret:1, Written: 3",
+                                            "WriteFile ret:1, Written: 3", "WriteFile ret:1, Written: 2",
+                                            "WriteFile ret:1, Written: 3"};
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST(UsbPrintLog, TimedOutWritesAreLoggedAsFailed) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    makeFifo(tree.node("lp1"));
+    LoggedPrint run;
+    // More than the FIFO's 64 KiB, less than one argument may carry.
+    EXPECT_EQ(run.print("<p_s><h1>" + std::string(120000, 'x') + "<p_e>", "100"), "0\n");
+    const auto messages = run.messages();
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[4].rfind("WriteFile ret:0, Written: ", 0), 0u) << messages[4];
+    EXPECT_NE(messages[4], "WriteFile ret:0, Written: 120000");
+    EXPECT_EQ(messages[5], "WriteFile ret:0, Written: 0");
 }
 
 #endif
