@@ -149,7 +149,7 @@ class UpdaterTest(unittest.TestCase):
             self.env["WINEDEBUG"] = "-all"
             user = os.path.join(self.env["WINEPREFIX"], "drive_c", "users", getpass.getuser())
             self.app_data = os.path.join(user, "AppData", "Local")
-            self.temp = os.path.join(self.app_data, "Temp")
+            self.temp = os.path.join(user, "Temp")
             self.addCleanup(self._clean_prefix)
             self._clean_prefix()
         else:
