@@ -27,6 +27,8 @@ std::vector<ProcessEntry> listProcesses() {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.h, &entry); more; more = Process32NextW(snapshot.h, &entry))
         list.push_back({entry.th32ProcessID, entry.szExeFile});
+    // Windows lists the idle process first; Wine leaves it out.
+    if (list.empty() || list.front().pid != 0) list.insert(list.begin(), {0, L"[System Process]"});
     return list;
 }
 

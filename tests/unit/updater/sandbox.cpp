@@ -11,6 +11,16 @@
 
 namespace {
 
+// Removes a tree even when a test left read-only files in it, which Windows
+// refuses to delete.
+void removeTree(const fs::path& root) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+    }
+    fs::remove_all(root, ec);
+}
+
 #ifndef _WIN32
 void setVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
 #endif
@@ -25,8 +35,8 @@ Sandbox::Sandbox() {
 #ifdef _WIN32
     // Under Wine the folder is the test prefix's own; only what the tests use is cleared.
     appData_ = fs::path(*platform::localAppDataFolder());
-    fs::remove_all(kesto());
-    fs::remove_all(appData_ / "Crashpad");
+    removeTree(kesto());
+    removeTree(appData_ / "Crashpad");
 #else
     appData_ = root_ / "home" / ".local" / "share";
     fs::create_directories(appData_);
@@ -40,12 +50,11 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
     fs::current_path(previousDirectory_);
-    std::error_code ec;
 #ifdef _WIN32
-    fs::remove_all(kesto(), ec);
-    fs::remove_all(appData_ / "Crashpad", ec);
+    removeTree(kesto());
+    removeTree(appData_ / "Crashpad");
 #endif
-    fs::remove_all(root_, ec);
+    removeTree(root_);
 }
 
 std::string Sandbox::logText() const { return fs::exists(log()) ? readFile(log()) : std::string(); }
