@@ -9,6 +9,9 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   # 32-bit libcups: Wine's spooler hands documents to CUPS through it.
   wine wine32:i386 libcups2:i386
+  # The 64-bit build of the same sources, for hosts whose kernel runs no
+  # 32-bit code: its tests run under Wine's 64-bit loader.
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
   libcurl4-openssl-dev libcjson-dev curl
   libcups2-dev cups-daemon cups-client cups-bsd
   xvfb xdotool openbox x11-utils zenity

@@ -83,16 +83,13 @@ if build_preset win32; then
     if [[ $kind == "PE32 executable (GUI) Intel 80386"* ]]; then passed=$((passed + 1))
     else failed=$((failed + 1)); failures+=("win32: $exe.exe is not a 32-bit GUI program"); fi
   done
-  # One Wine prefix for the whole run; making one takes seconds.
+  # One Wine prefix for the whole run.
   rm -rf build/win32/wineprefix
-  # Wine runs Windows programs as 32-bit Linux processes. A kernel without
-  # 32-bit support refuses them ("Exec format error"); with an emulator
-  # registered for them instead, a prefix takes many minutes and every test
-  # far longer than the run can afford. Either way no Windows test can run
-  # here: say so, and count them as skipped, not passed.
-  # A host that runs 32-bit code natively makes a prefix in well under a
-  # minute; one that emulates it takes far longer, and its Windows suites
-  # would not fit the run's time.
+  # Wine runs 32-bit Windows programs as 32-bit Linux processes. A kernel
+  # without 32-bit support refuses them ("Exec format error"); with an
+  # emulator registered for them instead, a prefix takes many minutes and
+  # the suites far longer than the run can afford. Then these tests are
+  # counted as skipped, and the 64-bit build below runs the same suites.
   probe_limit=60
   if WINEPREFIX="$root/build/win32/wineprefix" timeout "$probe_limit" scripts/wine-run cmd /c exit \
        >build/wine-probe.log 2>&1; then
@@ -105,6 +102,13 @@ if build_preset win32; then
     sed 's/^/  /' build/wine-probe.log | tail -n 3
     skipped=$((skipped + ${n:-0})); not_run+=("win32: ${n:-0} tests, Wine cannot run programs here (see build/wine-probe.log)")
   fi
+fi
+# The same sources built as 64-bit Windows programs, whose tests run under
+# Wine's 64-bit loader on any 64-bit host.
+if build_preset win64; then
+  rm -rf build/win64/wineprefix
+  WINEPREFIX="$root/build/win64/wineprefix" run_ctest win64 -j1
+  WINEPREFIX="$root/build/win64/wineprefix" wineserver -k >/dev/null 2>&1 || true
 fi
 if [ -d tests/tsan ]; then
   build_preset tsan && run_ctest tsan -L tsan

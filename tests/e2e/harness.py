@@ -97,9 +97,21 @@ def _reap():
             return
 
 
+def _mapped_files(pid):
+    """The files a process has mapped: under Wine, the only place that names
+    the Windows program a process runs, whose command line may hold a bare
+    name and whose executable is Wine's loader."""
+    try:
+        with open("/proc/%d/maps" % pid, "rb") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return set()
+    return {line.split(None, 5)[5] for line in lines if len(line.split(None, 5)) == 6}
+
+
 def process_ids_mentioning(markers):
-    """Live processes whose executable path or command line holds one of the
-    byte strings in `markers`."""
+    """Live processes whose executable path, command line or mapped files
+    hold one of the byte strings in `markers`."""
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -111,7 +123,7 @@ def process_ids_mentioning(markers):
             exe = os.readlink("/proc/%d/exe" % pid).encode()
         except OSError:
             exe = b""
-        text = b"\0".join(_cmdline(pid)) + b"\0" + exe
+        text = b"\0".join(_cmdline(pid)) + b"\0" + exe + b"\0" + b"\0".join(_mapped_files(pid))
         if any(m in text for m in markers):
             found.append(pid)
     return found
@@ -263,14 +275,20 @@ class WineSandbox(Sandbox):
     exe_suffix = ".exe"
 
     def __init__(self, bin_dir, name):
-        self.prefix = os.environ.get("WINEPREFIX") or os.path.join(REPO, "build", "win32", "wineprefix")
+        # The build's own prefix, as scripts/wine-run names it.
+        self.prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(bin_dir), "wineprefix")
         super().__init__(bin_dir, name)
         # The shell's folder, which a test cannot move: the prefix's own.
-        # Tests run one at a time there, each starting from no KestoOrvane.
+        # Tests run one at a time there, each starting from no KestoOrvane and
+        # no crash reports.
         self.app_data = os.path.join(self.prefix, "drive_c", "users", getpass.getuser(), "AppData", "Local")
         os.makedirs(self.app_data, exist_ok=True)
-        shutil.rmtree(self.kesto(), ignore_errors=True)
+        self._clear_app_data()
         self.tmp = self._mkdir("tmp")
+
+    def _clear_app_data(self):
+        for folder in ("KestoOrvane", "Crashpad"):
+            shutil.rmtree(os.path.join(self.app_data, folder), ignore_errors=True)
 
     def _base(self):
         base = os.path.join(self.prefix, "drive_c", "orvane-e2e")
@@ -305,16 +323,11 @@ class WineSandbox(Sandbox):
 
     def close(self):
         super().close()
-        shutil.rmtree(self.kesto(), ignore_errors=True)
+        self._clear_app_data()
 
     def running(self, name):
-        target = self.path(os.path.join(self.install, name + self.exe_suffix)).encode().lower()
-        pids = []
-        for pid in process_ids_mentioning(self._markers()):
-            words = [w.lower() for w in _cmdline(pid)]
-            if any(w == target or w.startswith(target + b" ") for w in words):
-                pids.append(pid)
-        return sorted(pids)
+        target = os.path.join(self.install, name + self.exe_suffix).encode()
+        return sorted(pid for pid in process_ids_mentioning([target]) if target in _mapped_files(pid))
 
 
 # Set by run.py from its command line.

@@ -163,7 +163,7 @@ class UpdaterTest(unittest.TestCase):
         self.addCleanup(self.server.stop)
 
     def wine_prefix(self):
-        return os.environ.get("WINEPREFIX") or os.path.join(REPO, "build", "win32", "wineprefix")
+        return os.environ.get("WINEPREFIX") or os.path.join(Config.build_dir, "wineprefix")
 
     def _clean_prefix(self):
         # The Wine prefix is shared: leave none of this test's files in it.

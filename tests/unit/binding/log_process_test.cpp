@@ -163,11 +163,13 @@ TEST_F(LogProcesses, AWriterKilledWhileHoldingTheLockDoesNotStopTheOthers) {
     const fs::path exe = install("app", true);
     LockHolder holder(exe);
     ASSERT_TRUE(holder.holding());
-    holder.kill();
     {
+        // Opened before the kill, as by a writer waiting its turn: a named
+        // mutex whose last handle goes with its owner is gone, not abandoned.
+        platform::NamedMutex lock(L"XDUPLOG");
+        holder.kill();
         // The system hands the lock on; the bound here only keeps a broken
         // lock from hanging the test.
-        platform::NamedMutex lock(L"XDUPLOG");
         const auto hold = lock.lock(2min);
         EXPECT_TRUE(hold.owns());
 #ifdef _WIN32
