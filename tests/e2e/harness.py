@@ -106,24 +106,28 @@ def _mapped_files(pid):
             lines = f.read().splitlines()
     except OSError:
         return set()
-    return {line.split(None, 5)[5] for line in lines if len(line.split(None, 5)) == 6}
+    return {fields[5] for fields in (line.split(None, 5) for line in lines) if len(fields) == 6}
 
 
-def process_ids_mentioning(markers):
-    """Live processes whose executable path, command line or mapped files
-    hold one of the byte strings in `markers`."""
-    found = []
+def _live_pids():
+    """Processes other than this one that have not ended."""
     for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        pid = int(entry)
-        if pid == os.getpid() or _is_zombie(pid):
-            continue
+        if entry.isdigit() and int(entry) != os.getpid() and not _is_zombie(int(entry)):
+            yield int(entry)
+
+
+def process_ids_mentioning(markers, mapped=False):
+    """Live processes whose executable path or command line (and, if
+    `mapped`, mapped files) hold one of the byte strings in `markers`."""
+    found = []
+    for pid in _live_pids():
         try:
             exe = os.readlink("/proc/%d/exe" % pid).encode()
         except OSError:
             exe = b""
-        text = b"\0".join(_cmdline(pid)) + b"\0" + exe + b"\0" + b"\0".join(_mapped_files(pid))
+        text = b"\0".join(_cmdline(pid)) + b"\0" + exe
+        if mapped:
+            text += b"\0" + b"\0".join(_mapped_files(pid))
         if any(m in text for m in markers):
             found.append(pid)
     return found
@@ -132,6 +136,8 @@ def process_ids_mentioning(markers):
 class Sandbox:
     mode = None
     exe_suffix = ""
+    # Whether a process is told by the files it maps (see _mapped_files).
+    by_mapped_files = False
 
     def __init__(self, bin_dir, name):
         self.bin_dir = bin_dir
@@ -191,7 +197,7 @@ class Sandbox:
         reap, and removes the tree."""
         markers = self._markers()
         for _ in range(100):
-            pids = process_ids_mentioning(markers)
+            pids = process_ids_mentioning(markers, self.by_mapped_files)
             if not pids:
                 break
             for pid in pids:
@@ -273,6 +279,7 @@ class NativeSandbox(Sandbox):
 class WineSandbox(Sandbox):
     mode = "wine"
     exe_suffix = ".exe"
+    by_mapped_files = True
 
     def __init__(self, bin_dir, name):
         # The build's own prefix, as scripts/wine-run names it.
@@ -327,7 +334,7 @@ class WineSandbox(Sandbox):
 
     def running(self, name):
         target = os.path.join(self.install, name + self.exe_suffix).encode()
-        return sorted(pid for pid in process_ids_mentioning([target]) if target in _mapped_files(pid))
+        return sorted(pid for pid in _live_pids() if target in _mapped_files(pid))
 
 
 # Set by run.py from its command line.
