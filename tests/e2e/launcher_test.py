@@ -291,12 +291,13 @@ class StandInClient(LauncherTest):
         client = self.box.start("Orvane", ['--user-data-dir=' + self.box.path(slot), "--crash-dump",
                                            "--run-seconds=3"])
         lockfile = self.wait_for_client(7)
-        records = wait_until(lambda: os.path.isdir(self.box.kesto("lockfiles")) and
-                             os.listdir(self.box.kesto("lockfiles")), what="the lock record")
+        # The dump is the client's last mark; the others stand before it.
+        reports = os.path.join(self.box.app_data, "Crashpad", "reports")
+        dumps = wait_until(lambda: os.path.isdir(reports) and os.listdir(reports), what="the crash dump")
+        records = os.listdir(self.box.kesto("lockfiles"))
         self.assertEqual(len(records), 1)
         self.assertEqual(read_bytes(self.box.kesto("lockfiles", records[0])), self.p(lockfile))
         self.assertTrue(os.path.isdir(os.path.join(self.box.work, "package.nw", "lockfiles")))
-        dumps = os.listdir(os.path.join(self.box.app_data, "Crashpad", "reports"))
         self.assertEqual(len(dumps), 1)
         self.assertRegex(dumps[0], "^[0-9A-F-]{36}\\.dmp$")
 
