@@ -65,16 +65,32 @@ void checkParagraph(std::string_view paragraph, Route route) {
     } else {
         CHECK(w.size() >= 4 && w[w.size() - 3] == "\n" && w[w.size() - 2] == "\n" && w.back() == "\x1D\x56\x41\x01");
     }
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (w[i].size() != 6 || w[i].compare(0, 3, "\x1D\x6B\x49") != 0 || w[i][4] != '{') continue;
-        // A barcode header: its count byte tells exactly the data that follows.
-        CHECK(i + 1 < w.size());
-        CHECK(w[i + 1].size() + 2 == static_cast<unsigned char>(w[i][3]));
-        if (w[i][5] == 'C') {
+    // The paragraph is its segments' encodings between the opening and the feed.
+    std::size_t next = 1;
+    for (const auto& segment : segments) {
+        CheckingSink alone;
+        encodeSegment(segment, route, alone);
+        for (const auto& bytes : alone.writes) {
+            CHECK(next < w.size() && w[next] == bytes);
+            ++next;
+        }
+        // Barcodes are judged segment by segment: receipt text may hold header-like bytes.
+        if (segment.command != "<bc>" && segment.command != "<pb>") continue;
+        if (alone.writes.empty()) continue;  // too long to print: dropped
+        CHECK(alone.writes.size() == 5);
+        const auto& header = alone.writes[3];
+        const auto& data = alone.writes[4];
+        CHECK(header.size() == 6 && header.compare(0, 3, "\x1D\x6B\x49") == 0 && header[4] == '{');
+        // The count byte tells exactly the data that follows.
+        CHECK(data.size() + 2 == static_cast<unsigned char>(header[3]));
+        if (header[5] == 'C') {
             CHECK(route == Route::Device);
-            for (const char c : w[i + 1]) CHECK(static_cast<unsigned char>(c) < 100);
+            for (const char c : data) CHECK(static_cast<unsigned char>(c) < 100);
+        } else {
+            CHECK(header[5] == 'B' && data == segment.text);
         }
     }
+    CHECK(next == w.size() - (route == Route::Device ? 1 : 3));
 }
 
 }  // namespace
