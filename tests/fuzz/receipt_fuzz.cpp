@@ -34,6 +34,14 @@ bool isTag(std::string_view four) {
     return shaped;
 }
 
+// Taken from the tag table, so the barcode checks follow however it names the command.
+bool isBarcode(std::string_view command) {
+    std::string_view barcode;
+    std::string_view alias;
+    CHECK(tagCommand("<bc>", barcode) && tagCommand("<pb>", alias));
+    return command == barcode || command == alias;
+}
+
 class CheckingSink : public RouteSink {
 public:
     void write(std::string_view bytes) override { writes.emplace_back(bytes); }
@@ -75,7 +83,7 @@ void checkParagraph(std::string_view paragraph, Route route) {
             ++next;
         }
         // Barcodes are judged segment by segment: receipt text may hold header-like bytes.
-        if (segment.command != "<bc>" && segment.command != "<pb>") continue;
+        if (!isBarcode(segment.command)) continue;
         if (alone.writes.empty()) continue;  // too long to print: dropped
         CHECK(alone.writes.size() == 5);
         const auto& header = alone.writes[3];
