@@ -9,16 +9,10 @@ import { after, before, describe, test } from 'node:test';
 
 import {
   Host, addonRuntime, addonRuntimeOf, assertClean, build, bindingPath, currentOnly, eventually, legacyRuntime, repo,
-  withCupsd,
+  scriptFunctions as kFunctions, withCupsd,
 } from './support/host.mjs';
 import { FakeUsb } from './support/usb.mjs';
 
-const kFunctions = [
-  'print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'getDriverName', 'getDriverWidth',
-  'getLocalPrintDriver', 'GetAllLocalPrintDrivers', 'getSelectPrinter', 'savePrinter', 'openPrintTask',
-  'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverGetPrinters', 'NoDriverSetPrinters',
-  'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks',
-];
 const kCountEnforced = new Set(['print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'savePrinter',
   'openPrintTask', 'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverSetPrinters',
   'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks']);
