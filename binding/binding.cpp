@@ -47,10 +47,8 @@ void whenEnvironmentEnds(v8::Isolate* /*isolate*/, void* state) {
     node::AtExit([](void* arg) { releaseThreadState(arg, [](void*) {}, nullptr); }, state);
 }
 
-void utf8Bytes(v8::Isolate* /*isolate*/, v8::Local<v8::String> value, std::string& out) {
-    const v8::String::Utf8Value utf8(value);
-    if (*utf8 != nullptr) out.assign(*utf8, static_cast<std::size_t>(utf8.length()));
-    else out.clear();
+v8::String::Utf8Value utf8Of(v8::Isolate* /*isolate*/, v8::Local<v8::String> value) {
+    return v8::String::Utf8Value(value);
 }
 
 }  // namespace
@@ -64,10 +62,8 @@ void whenEnvironmentEnds(v8::Isolate* isolate, void* state) {
     node::AddEnvironmentCleanupHook(isolate, releaseThreadState, state);
 }
 
-void utf8Bytes(v8::Isolate* isolate, v8::Local<v8::String> value, std::string& out) {
-    const v8::String::Utf8Value utf8(isolate, value);
-    if (*utf8 != nullptr) out.assign(*utf8, static_cast<std::size_t>(utf8.length()));
-    else out.clear();
+v8::String::Utf8Value utf8Of(v8::Isolate* isolate, v8::Local<v8::String> value) {
+    return v8::String::Utf8Value(isolate, value);
 }
 
 }  // namespace
@@ -141,7 +137,6 @@ DriverPrinter* getDriverPrinter() {
     return printer;
 }
 
-
 // 8-bit text read as UTF-8 up to its first zero byte; the empty string when
 // the engine cannot hold it.
 v8::Local<v8::String> scriptString(v8::Isolate* isolate, const std::string& text) {
@@ -169,8 +164,9 @@ bool readText(const Info& info, std::string& text) {
     v8::Isolate* isolate = info.GetIsolate();
     v8::Local<v8::String> value;
     if (!info[0]->ToString(isolate->GetCurrentContext()).ToLocal(&value)) return false;
-    utf8Bytes(isolate, value, text);
-    if (const std::size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
+    const v8::String::Utf8Value utf8 = utf8Of(isolate, value);
+    const std::string_view bytes = *utf8 != nullptr ? std::string_view(*utf8, utf8.length()) : std::string_view();
+    text.assign(bytes.substr(0, bytes.find('\0')));
     return true;
 }
 
