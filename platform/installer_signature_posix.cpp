@@ -158,6 +158,10 @@ std::optional<PublicKeyHash> publicKeyHash(X509* cert) {
 
 SignatureCheck verdict(SignatureVerdict v) { return {v, 0}; }
 
+std::int64_t modifiedNanoseconds(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 HeldInstaller HeldInstaller::open(const std::wstring& path) {
@@ -172,28 +176,9 @@ HeldInstaller HeldInstaller::open(const std::wstring& path) {
         return held;
     }
     held.size_ = st.st_size;
-    held.modified_ = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    held.modified_ = modifiedNanoseconds(st);
     return held;
 }
-
-HeldInstaller::HeldInstaller(HeldInstaller&& other) noexcept
-    : handle_(other.handle_), path_(std::move(other.path_)), size_(other.size_), modified_(other.modified_) {
-    other.handle_ = kInvalid;
-}
-
-HeldInstaller& HeldInstaller::operator=(HeldInstaller&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        path_ = std::move(other.path_);
-        size_ = other.size_;
-        modified_ = other.modified_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
-HeldInstaller::~HeldInstaller() { close(); }
 
 void HeldInstaller::close() {
     if (handle_ != kInvalid) ::close(fdOf(handle_));
@@ -268,8 +253,7 @@ bool HeldInstaller::start(const std::wstring& commandLine) {
     if (!isOpen()) { errno = EBADF; return false; }
     const int fd = fdOf(handle_);
     struct stat st{};
-    const bool unchanged = ::fstat(fd, &st) == 0 && st.st_size == size_ &&
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == modified_;
+    const bool unchanged = ::fstat(fd, &st) == 0 && st.st_size == size_ && modifiedNanoseconds(st) == modified_;
     if (!unchanged || ::fchmod(fd, (st.st_mode & 07777) | S_IXUSR) != 0) {
         close();
         if (!unchanged) errno = ESTALE;

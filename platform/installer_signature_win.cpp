@@ -110,22 +110,6 @@ HeldInstaller HeldInstaller::open(const std::wstring& path) {
     return held;
 }
 
-HeldInstaller::HeldInstaller(HeldInstaller&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-    other.handle_ = kInvalid;
-}
-
-HeldInstaller& HeldInstaller::operator=(HeldInstaller&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        path_ = std::move(other.path_);
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
-HeldInstaller::~HeldInstaller() { close(); }
-
 void HeldInstaller::close() {
     if (handle_ != kInvalid) CloseHandle(handleOf(handle_));
     handle_ = kInvalid;
