@@ -55,6 +55,7 @@ struct OpenSslFree {
 // Authenticode's SpcIndirectDataContent, the signed content of a PE signature.
 constexpr char kIndirectDataOid[] = "1.3.6.1.4.1.311.2.1.4";
 constexpr std::uint16_t kPkcsSignedData = 0x0002;
+constexpr std::uint32_t kMaxSignatureSize = 16 << 20;
 
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
@@ -193,11 +194,15 @@ SignatureCheck HeldInstaller::verify(const std::vector<PublicKeyHash>& pinned) c
     if (!pe) return verdict(SignatureVerdict::NotSigned);
 
     // WIN_CERTIFICATE: length, revision, type, then the PKCS#7 SignedData.
-    const auto table = readAt(fd, pe->table, static_cast<std::size_t>(pe->tableSize));
-    if (!table || table->size() < 8) return verdict(SignatureVerdict::NotSigned);
-    const std::uint32_t length = le32(*table, 0);
-    if (le16(*table, 6) != kPkcsSignedData || length <= 8 || length > table->size())
+    const auto header = pe->tableSize >= 8 ? readAt(fd, pe->table, 8) : std::nullopt;
+    if (!header) return verdict(SignatureVerdict::NotSigned);
+    const std::uint32_t length = le32(*header, 0);
+    if (le16(*header, 6) != kPkcsSignedData || length <= 8 || length > pe->tableSize)
         return verdict(SignatureVerdict::NotSigned);
+    // Signatures take kilobytes; a table claiming more is not read into memory.
+    if (length > kMaxSignatureSize) return verdict(SignatureVerdict::Untrusted);
+    const auto table = readAt(fd, pe->table, length);
+    if (!table) return verdict(SignatureVerdict::NotSigned);
     const unsigned char* p = table->data() + 8;
     const Pkcs7 p7(d2i_PKCS7(nullptr, &p, static_cast<long>(length - 8)));
     if (!p7 || !PKCS7_type_is_signed(p7.get())) return verdict(SignatureVerdict::NotSigned);
