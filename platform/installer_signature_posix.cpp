@@ -230,6 +230,12 @@ SignatureCheck HeldInstaller::verify(const std::vector<PublicKeyHash>& pinned) c
     const DigestInfo digestInfo(d2i_X509_SIG(nullptr, &q, octetsEnd - q));
     if (!digestInfo) return verdict(SignatureVerdict::Untrusted);
 
+    // libcrypto 3.0 leaks a copy of the content when it meets a digest it does not know.
+    const STACK_OF(X509_ALGOR)* digests = p7->d.sign->md_algs;
+    for (int i = 0; i < sk_X509_ALGOR_num(digests); ++i) {
+        if (EVP_get_digestbyobj(sk_X509_ALGOR_value(digests, i)->algorithm) == nullptr)
+            return verdict(SignatureVerdict::Untrusted);
+    }
     const Bio signedBytes(BIO_new_mem_buf(octets, static_cast<int>(octetsLength)));
     const Signers signers(PKCS7_get0_signers(p7.get(), nullptr, 0));
     if (!signedBytes || !signers || sk_X509_num(signers.get()) != 1 ||
