@@ -18,6 +18,10 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev
   locales
+  # Run set: the native updater checks installer signatures with libcrypto.
+  libssl-dev
+  # Test set: the signed-installer tests make keys and certificates and sign installers.
+  openssl osslsigncode
 )
 # A machine without Node.js gets Debian's, with its add-on headers.
 if ! command -v node >/dev/null || [ ! -f /usr/include/node/node.h ]; then

@@ -7,6 +7,29 @@ set(ORVANE_UPGRADE_TESTING_URL "http://upgrade-testing.orvane.invalid/upgrade" C
     "Testing upgrade endpoint, used when orvane.ini says ENV=testing")
 set(ORVANE_REPORT_HOST "stats.orvane.invalid" CACHE STRING
     "Host of the launch-statistics service, optionally with :port")
+set(ORVANE_INSTALLER_PUBLISHER "" CACHE STRING
+    "SHA-256 of the installer signer's public key (DER SubjectPublicKeyInfo), 64 hex digits; several separated by ; while a key is rolled over. Empty: installers are checked by their MD5 digest only")
+
+# The pins as the program reads them: lower case, separated by commas (a
+# semicolon would split the compile definition).
+function(orvane_publisher_pins out value)
+  set(pins)
+  foreach(pin IN LISTS value)
+    string(STRIP "${pin}" pin)
+    if(pin STREQUAL "")
+      continue()
+    endif()
+    string(TOLOWER "${pin}" pin)
+    string(LENGTH "${pin}" length)
+    if(NOT length EQUAL 64 OR NOT pin MATCHES "^[0-9a-f]+$")
+      message(FATAL_ERROR "ORVANE_INSTALLER_PUBLISHER: \"${pin}\" is not 64 hexadecimal digits "
+                          "(the SHA-256 of the signing certificate's public key)")
+    endif()
+    list(APPEND pins ${pin})
+  endforeach()
+  list(JOIN pins "," joined)
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
 
 if(WIN32)
   # Debian ships neither library for MinGW: both are cross-built once from
@@ -80,9 +103,11 @@ function(orvane_endpoint_definitions target production testing report_host)
     ORVANE_REPORT_HOST="${report_host}")
 endfunction()
 
-# Only endpoints.cpp reads these.
+# Only endpoints.cpp reads these, and only publisher_pins.cpp the pins.
 orvane_endpoint_definitions(orvane_updater_core
   "${ORVANE_UPGRADE_PRODUCTION_URL}" "${ORVANE_UPGRADE_TESTING_URL}" "${ORVANE_REPORT_HOST}")
+orvane_publisher_pins(product_pins "${ORVANE_INSTALLER_PUBLISHER}")
+target_compile_definitions(orvane_updater_core PRIVATE ORVANE_INSTALLER_PUBLISHER="${product_pins}")
 
 # The tests' updater: the same program with every endpoint on the loopback
 # interface, so no test can reach a real service. Its port is fixed per build
@@ -101,13 +126,52 @@ if(ORVANE_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   orvane_endpoint_definitions(orvane_updater_loopback_endpoints
     "http://${loopback}/upgrade" "http://${loopback}/testing/upgrade" "${loopback}")
 
-  set(loopback_sources main.cpp $<TARGET_OBJECTS:orvane_updater_loopback_endpoints>)
-  if(WIN32)
-    list(APPEND loopback_sources updater.rc)
-  endif()
-  # Its own copy of the endpoints comes first, so the library's is never pulled in.
-  add_executable(orvane_updater_loopback ${loopback_sources})
-  target_link_libraries(orvane_updater_loopback PRIVATE orvane_updater_core orvane_entry)
-  set_target_properties(orvane_updater_loopback PROPERTIES
-    OUTPUT_NAME orvane_updater RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/loopback)
+  # Two publisher settings for the tests: none (whatever the product build
+  # pins), and two keys as during a roll-over. The keys are made once per
+  # build folder, since the pins are compiled in; the tests make their
+  # certificates and sign installers with them when they run.
+  find_program(ORVANE_OPENSSL openssl REQUIRED)
+  set(publishers ${CMAKE_BINARY_DIR}/test_publishers)
+  set(test_pins)
+  foreach(name old new)
+    set(key ${publishers}/${name}.key)
+    if(NOT EXISTS ${key})
+      file(MAKE_DIRECTORY ${publishers})
+      execute_process(COMMAND ${ORVANE_OPENSSL} genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out ${key}
+                      RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+      if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "Making the test publisher key ${key} failed:\n${err}")
+      endif()
+    endif()
+    execute_process(COMMAND ${ORVANE_OPENSSL} pkey -in ${key} -pubout -outform DER -out ${publishers}/${name}.spki
+                    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "Reading the public key of ${key} failed:\n${err}")
+    endif()
+    file(SHA256 ${publishers}/${name}.spki pin)
+    list(APPEND test_pins ${pin})
+  endforeach()
+  orvane_publisher_pins(test_pins "${test_pins}")
+
+  foreach(variant loopback pinned)
+    set(pins "")
+    if(variant STREQUAL "pinned")
+      set(pins "${test_pins}")
+    endif()
+    add_library(orvane_updater_${variant}_pins OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/publisher_pins.cpp)
+    target_include_directories(orvane_updater_${variant}_pins PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(orvane_updater_${variant}_pins PRIVATE orvane_platform_signature)
+    target_compile_definitions(orvane_updater_${variant}_pins PRIVATE ORVANE_INSTALLER_PUBLISHER="${pins}")
+
+    set(sources main.cpp $<TARGET_OBJECTS:orvane_updater_loopback_endpoints>
+        $<TARGET_OBJECTS:orvane_updater_${variant}_pins>)
+    if(WIN32)
+      list(APPEND sources updater.rc)
+    endif()
+    # Its own copies come first, so the library's are never pulled in.
+    add_executable(orvane_updater_${variant} ${sources})
+    target_link_libraries(orvane_updater_${variant} PRIVATE orvane_updater_core orvane_entry)
+    set_target_properties(orvane_updater_${variant} PROPERTIES
+      OUTPUT_NAME orvane_updater RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${variant})
+  endforeach()
 endif()

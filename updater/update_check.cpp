@@ -10,6 +10,7 @@
 #include "files.h"
 #include "http_client.h"
 #include "identity.h"
+#include "installer_publisher.h"
 #include "log.h"
 #include "md5.h"
 #include "message_box.h"
@@ -71,13 +72,14 @@ void installOfferedVersion(const std::string& url, const std::string& offeredDig
     appendLog(L"\r\ninfo MD5:");
     appendLog(widenText(infoDigest));
     if (fileDigest != infoDigest) return;
+    InstallerPermit permit = InstallerPermit::check(installer);
+    if (!permit.granted()) return;
 
     const std::wstring suffix = platform::kExeSuffix;
     killProcessesByName(L"orvane_launcher" + suffix);
     killProcessesByName(L"Orvane" + suffix);
     closeUpdaterGuard();
-    platform::allowOwnerExecute(installer);
-    runProcess(quotedProgramName(installer).c_str(), L"");
+    permit.start();
     killProcessesByName(L"orvane_updater" + suffix);
 }
 

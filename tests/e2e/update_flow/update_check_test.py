@@ -1,9 +1,11 @@
 """The update check end to end: the built updater asks the scripted upgrade
 service, downloads, prompts, verifies and installs, or does not."""
 
+import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -81,7 +83,7 @@ class UpdateCheckTest(UpdaterTest):
             self.assertNotIn(PROMPT, updater.communicate()[1].decode())
 
 
-class InstallTest(UpdaterTest):
+class OnDisplay(UpdaterTest):
     """Cases with the prompt, on a display of their own."""
 
     def setUp(self):
@@ -108,18 +110,31 @@ class InstallTest(UpdaterTest):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
 
-    def installed(self, version, upgrade_answer):
-        """Runs the whole installation and checks what every case shares."""
+    def installed(self, version, upgrade_answer, payload=None, updater="loopback"):
+        """Runs the whole installation and checks what every case shares. A
+        payload other than the probe is a Windows program, which runs only
+        under Wine."""
         launcher = self.start_stand_in("orvane_launcher")
         client = self.start_stand_in("Orvane")
-        payload, digest = self.probe_installer()
+        runs = payload is None or Config.wine
+        if payload is None:
+            payload, digest = self.probe_installer()
+        else:
+            digest = hashlib.md5(payload).hexdigest()
         self.answer_upgrade(upgrade_answer)
-        updater = self.start_updater()
+        updater = self.start_updater(folder=updater)
 
         self.display.press_ok(updater.pid)
         self.assertEqual(updater.wait(timeout=Config.wait), 0 if Config.wine else -9)
         self.assertIsNotNone(launcher.wait(timeout=Config.wait))
         self.assertIsNotNone(client.wait(timeout=Config.wait))
+        log = self.log()
+        self.assertIn("\r\n Downloaded new product\r\nFile MD5:%s\r\ninfo MD5:%s" % (digest, digest), log)
+        self.assertNotIn("installer refused", log)
+        with open(self.installer_path(version), "rb") as f:
+            self.assertEqual(f.read(), payload)
+        if not runs:
+            return
 
         marker = os.path.join(self.work, "installer_ran.txt")
         wait_until(lambda: os.path.exists(marker) and open(marker).read().endswith("\n"), "the installer to run")
@@ -132,10 +147,9 @@ class InstallTest(UpdaterTest):
         if not Config.wine:
             self.assertEqual(ran["program"], self.installer_path(version))
 
-        log = self.log()
-        self.assertIn("\r\n Downloaded new product\r\nFile MD5:%s\r\ninfo MD5:%s" % (digest, digest), log)
-        with open(self.installer_path(version), "rb") as f:
-            self.assertEqual(f.read(), payload)
+
+
+class InstallTest(OnDisplay):
 
     def test_older_version_with_upper_case_digest_is_installed(self):
         payload, digest = self.probe_installer()
@@ -166,6 +180,99 @@ class InstallTest(UpdaterTest):
         self.assertFalse(os.path.exists(os.path.join(self.work, "installer_ran.txt")))
         with open(self.installer_path("1.3.0"), "rb") as f:
             self.assertEqual(f.read(), payload)
+
+
+# The signed-installer table. The "pinned" updater is built with the two keys
+# of <build>/test_publishers pinned (old and new, as during a roll-over); the
+# "loopback" one pins none. Signer: a pinned key, "other" (a key made by the
+# test), or None (unsigned); "changed" alters one byte after signing. Refused
+# cases name the reason the updater logs.
+SIGNATURE_CASES = [
+    # name,                     updater,    signer,  changed, refusal
+    ("pinned_publisher",        "pinned",   "old",   False,   None),
+    ("rolled_over_publisher",   "pinned",   "new",   False,   None),
+    ("other_publisher",         "pinned",   "other", False,   "other publisher"),
+    ("changed_after_signing",   "pinned",   "old",   True,    "bad digest"),
+    ("unsigned",                "pinned",   None,    False,   "not signed"),
+    ("no_pin_checks_md5_only",  "loopback", "other", False,   None),
+]
+
+
+def tiny_pe():
+    """A PE32 image of one section whose code only returns: enough to sign and
+    verify. The native tests use it; they cannot run the Windows probe."""
+    header = bytearray(0x200)
+    header[0:2] = b"MZ"
+    struct.pack_into("<I", header, 0x3C, 0x40)
+    header[0x40:0x44] = b"PE\0\0"
+    # i386, one section, a PE32 optional header, an executable image.
+    struct.pack_into("<HHIIIHH", header, 0x44, 0x14C, 1, 0, 0, 0, 0xE0, 0x0102)
+    opt = 0x58
+    struct.pack_into("<HBBIIIIIII", header, opt, 0x10B, 0, 0, 0x200, 0, 0, 0x1000, 0x1000, 0x2000, 0x400000)
+    struct.pack_into("<IIHHHHHHIIIIHHIIIIII", header, opt + 32, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0,
+                     0x2000, 0x200, 0, 2, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    struct.pack_into("<8sIIIIIIHHI", header, opt + 0xE0, b".text", 0x1000, 0x1000, 0x200, 0x200, 0, 0, 0, 0,
+                     0x60000020)
+    code = bytearray(0x200)
+    code[0] = 0xC3
+    return bytes(header + code)
+
+
+class SignedInstallerTest(OnDisplay):
+
+    def signed(self, payload, signer):
+        """The payload signed now with a throwaway certificate for the key."""
+        folder = os.path.join(self.root, "signing")
+        os.makedirs(folder, exist_ok=True)
+        key = os.path.join(Config.build_dir, "test_publishers", signer + ".key")
+        if signer == "other":
+            key = os.path.join(folder, "other.key")
+            subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048",
+                            "-out", key], check=True, stderr=subprocess.DEVNULL)
+        cert = os.path.join(folder, signer + ".pem")
+        subprocess.run(["openssl", "req", "-x509", "-new", "-key", key, "-out", cert, "-days", "2",
+                        "-subj", "/CN=Orvane test publisher " + signer,
+                        "-addext", "extendedKeyUsage=codeSigning"], check=True, stderr=subprocess.DEVNULL)
+        unsigned, signed = os.path.join(folder, "unsigned.exe"), os.path.join(folder, "signed.exe")
+        with open(unsigned, "wb") as f:
+            f.write(payload)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", unsigned, "-out", signed],
+                       check=True, stdout=subprocess.DEVNULL)
+        with open(signed, "rb") as f:
+            return f.read()
+
+    def run_case(self, updater, signer, changed, refusal):
+        payload = self.probe_installer()[0] if Config.wine else tiny_pe()
+        # Inside the image's sections, clear of the signature appended to it.
+        middle = len(payload) // 2
+        if signer:
+            payload = self.signed(payload, signer)
+        if changed:
+            payload = payload[:middle] + bytes([payload[middle] ^ 0xFF]) + payload[middle + 1:]
+        digest = hashlib.md5(payload).hexdigest()
+        url = self.serve_installer("1.3.0", payload)
+        if refusal is None:
+            self.installed("1.3.0", answer(url, digest, "1.3.0"), payload=payload, updater=updater)
+            return
+
+        launcher = self.start_stand_in("orvane_launcher")
+        client = self.start_stand_in("Orvane")
+        self.answer_upgrade(answer(url, digest, "1.3.0"))
+        process = self.start_updater(folder=updater)
+        self.display.press_ok(process.pid)
+        # The schedule goes on: the next tick's housekeeping runs.
+        self.wait_until_check_finished()
+        line = "\r\nFile MD5:%s\r\ninfo MD5:%s\r\n installer refused:%s" % (digest, digest, refusal)
+        log = self.log()
+        self.assertIn(line, log)
+        print("refusal logged: %r" % log[log.index("\r\n installer refused:"):])
+        for p in (process, launcher, client):
+            self.assertIsNone(p.poll())
+        self.assertFalse(os.path.exists(os.path.join(self.work, "installer_ran.txt")))
+
+
+for _case in SIGNATURE_CASES:
+    setattr(SignedInstallerTest, "test_" + _case[0], lambda self, c=_case: self.run_case(*c[1:]))
 
 
 if __name__ == "__main__":

@@ -198,8 +198,9 @@ class UpdaterTest(unittest.TestCase):
         self.processes.append(process)
         return process
 
-    def start_updater(self, stderr=subprocess.DEVNULL):
-        return self.start(self.program("loopback", "orvane_updater"), stderr=stderr)
+    def start_updater(self, stderr=subprocess.DEVNULL, folder="loopback"):
+        """The tests' updater; "pinned" is the one built with test publisher keys."""
+        return self.start(self.program(folder, "orvane_updater"), stderr=stderr)
 
     def start_stand_in(self, name):
         """The stand-in client under the given program name, running until ended."""
