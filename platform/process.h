@@ -39,7 +39,10 @@ public:
     ProcessLookup& operator=(const ProcessLookup&) = delete;
 
     bool hasProcess(std::uint32_t pid);
-    bool hasProcessNamed(std::wstring_view exeName);
+    // The id of a process of that executable name, nullopt when none runs.
+    // `lookFirst` is asked before the others: a process found on one pass is
+    // usually there on the next, and asking it alone is one read.
+    std::optional<std::uint32_t> processNamed(std::wstring_view exeName, std::uint32_t lookFirst = 0);
 
 private:
     struct State;

@@ -158,13 +158,17 @@ bool ProcessLookup::hasProcess(std::uint32_t pid) {
     return std::binary_search(state_->ids.begin(), state_->ids.end(), pid) && state_->name(pid).has_value();
 }
 
-bool ProcessLookup::hasProcessNamed(std::wstring_view exeName) {
-    if (exeName == kIdleProcessName) return true;
-    for (const auto pid : state_->ids) {
+std::optional<std::uint32_t> ProcessLookup::processNamed(std::wstring_view exeName, std::uint32_t lookFirst) {
+    if (exeName == kIdleProcessName) return 0;
+    const auto named = [&](std::uint32_t pid) {
         const auto name = state_->name(pid);
-        if (name && posix::fromUtf8(*name) == exeName) return true;
-    }
-    return false;
+        return name && posix::fromUtf8(*name) == exeName;
+    };
+    const auto& ids = state_->ids;
+    if (lookFirst != 0 && std::binary_search(ids.begin(), ids.end(), lookFirst) && named(lookFirst)) return lookFirst;
+    for (const auto pid : ids)
+        if (pid != lookFirst && named(pid)) return pid;
+    return std::nullopt;
 }
 
 bool terminateProcess(std::uint32_t pid) {

@@ -46,9 +46,11 @@ bool ProcessLookup::hasProcess(std::uint32_t pid) {
                        [pid](const ProcessEntry& process) { return process.pid == pid; });
 }
 
-bool ProcessLookup::hasProcessNamed(std::wstring_view exeName) {
-    return std::any_of(state_->processes.begin(), state_->processes.end(),
-                       [exeName](const ProcessEntry& process) { return process.exeName == exeName; });
+// The snapshot holds every name already, so the order of asking costs nothing.
+std::optional<std::uint32_t> ProcessLookup::processNamed(std::wstring_view exeName, std::uint32_t) {
+    for (const auto& process : state_->processes)
+        if (process.exeName == exeName) return process.pid;
+    return std::nullopt;
 }
 
 bool terminateProcess(std::uint32_t pid) {

@@ -1,5 +1,6 @@
 #include "housekeeping.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -13,6 +14,16 @@ namespace {
 const std::wstring kClientExe = std::wstring(L"Orvane") + platform::kExeSuffix;
 // A record holds one path of at most this many bytes.
 constexpr std::size_t kRecordReadLimit = 520;
+
+// The client found on an earlier pass, asked for first: while it runs, a pass
+// reads one executable name instead of every process's.
+std::atomic<std::uint32_t> g_lastClient{0};
+
+bool clientRunning(platform::ProcessLookup& processes) {
+    const auto client = processes.processNamed(kClientExe, g_lastClient.load());
+    if (client) g_lastClient.store(*client);
+    return client.has_value();
+}
 
 // Read as the C runtime reads a number: leading blanks and a sign allowed,
 // digits up to the first other character, none giving 0; the id is the low
@@ -66,7 +77,10 @@ bool cleanRecords(std::optional<platform::ProcessLookup>& processes) {
 
 bool isProcessIdRunning(std::uint32_t pid) { return platform::ProcessLookup().hasProcess(pid); }
 
-bool isClientRunning() { return platform::ProcessLookup().hasProcessNamed(kClientExe); }
+bool isClientRunning() {
+    platform::ProcessLookup processes;
+    return clientRunning(processes);
+}
 
 void cleanStaleLocks() {
     std::optional<platform::ProcessLookup> processes;
@@ -78,5 +92,5 @@ void cleanStaleLocks() {
     // Asked only with a folder to remove: the names of the processes are the
     // costly part of the lookup.
     if (!processes) processes.emplace();
-    if (!processes->hasProcessNamed(kClientExe)) platform::removeTree(folder);
+    if (!clientRunning(*processes)) platform::removeTree(folder);
 }
