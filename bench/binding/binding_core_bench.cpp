@@ -4,6 +4,7 @@
 //   binding_core_bench encode device|spooler SCALE RECEIPTS
 //                                   one timed run on the receipt made SCALE
 //                                   times longer, as one JSON object
+//   binding_core_bench log          the log figures as one JSON object
 //   binding_core_bench write T N    (internal) one writer process
 #include <atomic>
 #include <chrono>
@@ -116,7 +117,7 @@ int writer(int threads, int lines) {
     return 0;
 }
 
-void benchmarkLog() {
+void benchmarkLog(bool json) {
     constexpr int kProcesses = 4, kThreads = 2, kLines = 5000;
     const fs::path dir = fs::temp_directory_path() / ("orvane-log-bench-" + std::to_string(std::rand()));
     fs::create_directories(dir / "log");
@@ -145,7 +146,11 @@ void benchmarkLog() {
         if (!std::regex_match(content.begin() + static_cast<long>(start_at), content.begin() + static_cast<long>(end), whole)) ++torn;
     if (start_at != content.size()) ++torn;
     const long long expected = static_cast<long long>(kProcesses) * kThreads * kLines;
-    std::printf("log    %d processes x %d threads: %lld of %lld lines in %.3f s (process starts included): %.0f lines/s, %lld torn\n",
+    if (json)
+        std::printf("{\"linesPerSecond\": %.0f, \"lines\": %lld, \"expected\": %lld, \"torn\": %lld}\n", lines / seconds,
+                    lines, expected, torn);
+    else
+        std::printf("log    %d processes x %d threads: %lld of %lld lines in %.3f s (process starts included): %.0f lines/s, %lld torn\n",
                 kProcesses, kThreads, lines, expected, seconds, lines / seconds, torn);
     fs::remove_all(dir);
 }
@@ -154,6 +159,10 @@ void benchmarkLog() {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "write") return writer(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (argc == 2 && std::string(argv[1]) == "log") {
+        benchmarkLog(true);
+        return 0;
+    }
     if (argc == 5 && std::string(argv[1]) == "encode") {
         const int receipts = std::atoi(argv[4]);
         const auto figures = encodeReceipts(std::string(argv[2]) == "spooler" ? Route::Spooler : Route::Device,
@@ -165,6 +174,6 @@ int main(int argc, char** argv) {
     }
     benchmarkEncoding(Route::Device, "device");
     benchmarkEncoding(Route::Spooler, "spooler");
-    benchmarkLog();
+    benchmarkLog(false);
     return 0;
 }

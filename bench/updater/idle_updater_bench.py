@@ -51,8 +51,14 @@ def measure(build, seconds, scratch=None):
         time.sleep(6)  # past the first tick, which also runs the update check
         start_cpu, start = cpu_seconds(updater.pid), time.monotonic()
         time.sleep(seconds)
-        used, elapsed = cpu_seconds(updater.pid) - start_cpu, time.monotonic() - start
-        memory = memory_kib(updater.pid)
+        # Other runs on the machine may end programs by this name.
+        try:
+            if updater.poll() is not None:
+                raise OSError("status %d" % updater.returncode)
+            used, elapsed = cpu_seconds(updater.pid) - start_cpu, time.monotonic() - start
+            memory = memory_kib(updater.pid)
+        except OSError as error:
+            raise RuntimeError("the updater ended during the measurement (%s)" % error) from error
     finally:
         updater.kill()
         updater.wait()
