@@ -1,11 +1,14 @@
-# The two commands a new machine needs.
-.PHONY: test run build clean
+# The commands a new machine needs.
+.PHONY: test run bench build clean
 
 test:
 	@scripts/test.sh
 
 run:
 	@scripts/run.sh
+
+bench:
+	@scripts/bench.sh
 
 build:
 	@scripts/install-deps.sh

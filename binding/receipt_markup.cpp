@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "addon_log.h"
 
@@ -56,9 +57,46 @@ constexpr std::string_view kSpoolerFeed = "\n"sv;
 // numbers that would not fit the paper in code set B.
 constexpr std::size_t kCodeSetCFrom = 17;
 
+// The letters a tag may have second and third, and for every byte its place
+// among them (-1 for none): a tag is recognised and looked up without
+// comparing strings, which the scan of every byte of a receipt would pay for.
+constexpr std::string_view kTagKinds = "hwticbp";
+constexpr std::string_view kTagLevels = "0123cb";
+
+constexpr std::array<signed char, 256> placesIn(std::string_view letters) {
+    std::array<signed char, 256> places{};
+    places.fill(-1);
+    for (std::size_t i = 0; i < letters.size(); ++i) places[static_cast<unsigned char>(letters[i])] = static_cast<signed char>(i);
+    return places;
+}
+constexpr auto kKindPlace = placesIn(kTagKinds);
+constexpr auto kLevelPlace = placesIn(kTagLevels);
+
+// The tag table's entry for each kind and level, -1 where the table has none.
+constexpr auto kTagEntry = [] {
+    std::array<signed char, kTagKinds.size() * kTagLevels.size()> entries{};
+    entries.fill(-1);
+    for (std::size_t e = 0; e < kTagTable.size(); ++e)
+        entries[kTagKinds.find(kTagTable[e].tag[1]) * kTagLevels.size() + kTagLevels.find(kTagTable[e].tag[2])] =
+            static_cast<signed char>(e);
+    return entries;
+}();
+
 bool isTagAt(std::string_view text, std::size_t i) {
-    return text[i] == '<' && std::string_view("hwticbp").find(text[i + 1]) != std::string_view::npos &&
-           std::string_view("0123cb").find(text[i + 2]) != std::string_view::npos && text[i + 3] == '>';
+    return text[i] == '<' && kKindPlace[static_cast<unsigned char>(text[i + 1])] >= 0 &&
+           kLevelPlace[static_cast<unsigned char>(text[i + 2])] >= 0 && text[i + 3] == '>';
+}
+
+// The first tag starting in [from, last], or npos; only a '<' can start one.
+std::size_t findTag(std::string_view text, std::size_t from, std::size_t last) {
+    while (from <= last) {
+        const void* open = std::memchr(text.data() + from, '<', last - from + 1);
+        if (open == nullptr) break;
+        from = static_cast<std::size_t>(static_cast<const char*>(open) - text.data());
+        if (isTagAt(text, from)) return from;
+        ++from;
+    }
+    return std::string_view::npos;
 }
 
 bool allDigits(std::string_view text) {
@@ -126,18 +164,17 @@ std::vector<ReceiptSegment> tokenizeSegments(std::string_view paragraph) {
     std::vector<ReceiptSegment> segments;
     if (paragraph.size() < kTagLength) return segments;
     const std::size_t last = paragraph.size() - kTagLength;
-    // Counted first, so a paragraph costs one allocation however many tags it has.
+    constexpr auto none = std::string_view::npos;
+    // Counted first, so a paragraph costs one allocation however many tags
+    // it has. Tags cannot overlap, so every tag found starts a segment.
     std::size_t tags = 0;
-    for (std::size_t at = 0; at <= last; ++at) tags += isTagAt(paragraph, at) ? 1 : 0;
+    for (std::size_t at = findTag(paragraph, 0, last); at != none; at = findTag(paragraph, at + kTagLength, last)) ++tags;
     segments.reserve(tags);
-    std::size_t i = 0;
-    while (i <= last && !isTagAt(paragraph, i)) ++i;
-    while (i <= last) {
-        std::size_t next = i + kTagLength;
-        while (next <= last && !isTagAt(paragraph, next)) ++next;
+    for (std::size_t i = findTag(paragraph, 0, last); i != none;) {
+        const std::size_t next = findTag(paragraph, i + kTagLength, last);
         ReceiptSegment segment;
         tagCommand(paragraph.substr(i, kTagLength), segment.command);
-        const std::size_t textEnd = next <= last ? next : paragraph.size();
+        const std::size_t textEnd = next != none ? next : paragraph.size();
         segment.text = paragraph.substr(i + kTagLength, textEnd - i - kTagLength);
         segments.push_back(segment);
         i = next;
@@ -146,13 +183,12 @@ std::vector<ReceiptSegment> tokenizeSegments(std::string_view paragraph) {
 }
 
 bool tagCommand(std::string_view tag, std::string_view& command) {
-    for (const auto& entry : kTagTable) {
-        if (entry.tag == tag) {
-            command = entry.command;
-            return true;
-        }
-    }
-    return false;
+    if (tag.size() != kTagLength || !isTagAt(tag, 0)) return false;
+    const auto entry = kTagEntry[static_cast<std::size_t>(kKindPlace[static_cast<unsigned char>(tag[1])]) * kTagLevels.size() +
+                                 static_cast<std::size_t>(kLevelPlace[static_cast<unsigned char>(tag[2])])];
+    if (entry < 0) return false;
+    command = kTagTable[static_cast<std::size_t>(entry)].command;
+    return true;
 }
 
 void encodeSegment(const ReceiptSegment& segment, Route route, RouteSink& sink) {

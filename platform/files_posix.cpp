@@ -105,11 +105,9 @@ bool createDirectories(const std::wstring& path) {
 }
 
 bool deleteFile(const std::wstring& path) {
-    const std::string target = toUtf8(path);
-    struct stat st{};
-    if (::lstat(target.c_str(), &st) != 0) return false;
-    if (S_ISDIR(st.st_mode)) { errno = EISDIR; return false; }
-    return ::unlink(target.c_str()) == 0;
+    // Linux's unlink refuses a folder with EISDIR itself and removes a link,
+    // never what it names.
+    return ::unlink(toUtf8(path).c_str()) == 0;
 }
 
 bool removeTree(const std::wstring& path) {
@@ -151,9 +149,15 @@ std::optional<std::vector<DirEntry>> listDirectory(const std::wstring& folder, c
         if (::fnmatch(glob.c_str(), ent->d_name, FNM_CASEFOLD) != 0) continue;
         DirEntry entry;
         entry.name = fromUtf8(ent->d_name);
-        struct stat st{};
-        const std::string full = dirPath + "/" + ent->d_name;
-        entry.isDirectory = ::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        // The listing tells the type on most file systems; a stat per entry
+        // was most of a housekeeping pass's system calls.
+        if (ent->d_type != DT_UNKNOWN) {
+            entry.isDirectory = ent->d_type == DT_DIR;
+        } else {
+            struct stat st{};
+            const std::string full = dirPath + "/" + ent->d_name;
+            entry.isDirectory = ::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,29 @@ struct ProcessEntry {
 // A snapshot of all processes, in the system's order. It always holds the
 // idle process, id 0, as Windows' process snapshots do.
 std::vector<ProcessEntry> listProcesses();
+
+// The processes running now, asked by id and by executable name with the
+// answers listProcesses would give. Windows takes its one snapshot when the
+// lookup is made. The POSIX backend lists only the ids then and reads a
+// process's executable when a question needs it: reading every executable
+// makes a listing of hundreds of processes cost milliseconds.
+class ProcessLookup {
+public:
+    ProcessLookup();
+    ~ProcessLookup();
+    ProcessLookup(const ProcessLookup&) = delete;
+    ProcessLookup& operator=(const ProcessLookup&) = delete;
+
+    bool hasProcess(std::uint32_t pid);
+    // The id of a process of that executable name, nullopt when none runs.
+    // `lookFirst` is asked before the others: a process found on one pass is
+    // usually there on the next, and asking it alone is one read.
+    std::optional<std::uint32_t> processNamed(std::wstring_view exeName, std::uint32_t lookFirst = 0);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Ends the process at once, with exit code 0 where the system allows one.
 bool terminateProcess(std::uint32_t pid);

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "files.h"
 #include "posix_text.h"
@@ -95,22 +97,78 @@ void posix::recordProgramArguments(int argc, char** argv) {
     g_argumentsRecorded = true;
 }
 
+namespace {
+
+constexpr wchar_t kIdleProcessName[] = L"[System Process]";
+
+// The id a /proc entry names; nullopt for the entries that are no process.
+std::optional<std::uint32_t> procEntryId(const char* name) {
+    char* end = nullptr;
+    const unsigned long pid = std::strtoul(name, &end, 10);
+    if (end == name || *end != '\0') return std::nullopt;
+    return static_cast<std::uint32_t>(pid);
+}
+
+}  // namespace
+
 std::vector<ProcessEntry> listProcesses() {
     std::vector<ProcessEntry> list;
-    list.push_back({0, L"[System Process]"});
+    list.push_back({0, kIdleProcessName});
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return list;
     const int procFd = ::dirfd(proc);
     std::string link(PATH_MAX, '\0');
     while (dirent* ent = ::readdir(proc)) {
-        char* end = nullptr;
-        const unsigned long pid = std::strtoul(ent->d_name, &end, 10);
-        if (end == ent->d_name || *end != '\0') continue;
+        const auto pid = procEntryId(ent->d_name);
+        if (!pid) continue;
         const auto name = executableName(procFd, ent->d_name, link);
-        if (name) list.push_back({static_cast<std::uint32_t>(pid), posix::fromUtf8(*name)});
+        if (name) list.push_back({*pid, posix::fromUtf8(*name)});
     }
     ::closedir(proc);
     return list;
+}
+
+struct ProcessLookup::State {
+    struct DirCloser {
+        void operator()(DIR* dir) const { ::closedir(dir); }
+    };
+    std::unique_ptr<DIR, DirCloser> proc{::opendir("/proc")};
+    std::vector<std::uint32_t> ids;  // ascending
+    std::string link = std::string(PATH_MAX, '\0');
+
+    // As listProcesses names the process; nullopt where it leaves it out.
+    std::optional<std::string> name(std::uint32_t pid) {
+        return executableName(::dirfd(proc.get()), std::to_string(pid), link);
+    }
+};
+
+ProcessLookup::ProcessLookup() : state_(std::make_unique<State>()) {
+    if (!state_->proc) return;
+    while (dirent* ent = ::readdir(state_->proc.get()))
+        if (const auto pid = procEntryId(ent->d_name)) state_->ids.push_back(*pid);
+    std::sort(state_->ids.begin(), state_->ids.end());
+}
+
+ProcessLookup::~ProcessLookup() = default;
+
+bool ProcessLookup::hasProcess(std::uint32_t pid) {
+    if (pid == 0) return true;
+    // Only an id the listing holds: /proc also opens a thread's id, which is
+    // no process of its own. An ended process not yet collected is left out.
+    return std::binary_search(state_->ids.begin(), state_->ids.end(), pid) && state_->name(pid).has_value();
+}
+
+std::optional<std::uint32_t> ProcessLookup::processNamed(std::wstring_view exeName, std::uint32_t lookFirst) {
+    if (exeName == kIdleProcessName) return 0;
+    const auto named = [&](std::uint32_t pid) {
+        const auto name = state_->name(pid);
+        return name && posix::fromUtf8(*name) == exeName;
+    };
+    const auto& ids = state_->ids;
+    if (lookFirst != 0 && std::binary_search(ids.begin(), ids.end(), lookFirst) && named(lookFirst)) return lookFirst;
+    for (const auto pid : ids)
+        if (pid != lookFirst && named(pid)) return pid;
+    return std::nullopt;
 }
 
 bool terminateProcess(std::uint32_t pid) {

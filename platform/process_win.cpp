@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -30,6 +31,26 @@ std::vector<ProcessEntry> listProcesses() {
     // Windows lists the idle process first; Wine leaves it out.
     if (list.empty() || list.front().pid != 0) list.insert(list.begin(), {0, L"[System Process]"});
     return list;
+}
+
+struct ProcessLookup::State {
+    std::vector<ProcessEntry> processes = listProcesses();
+};
+
+ProcessLookup::ProcessLookup() : state_(std::make_unique<State>()) {}
+
+ProcessLookup::~ProcessLookup() = default;
+
+bool ProcessLookup::hasProcess(std::uint32_t pid) {
+    return std::any_of(state_->processes.begin(), state_->processes.end(),
+                       [pid](const ProcessEntry& process) { return process.pid == pid; });
+}
+
+// The snapshot holds every name already, so the order of asking costs nothing.
+std::optional<std::uint32_t> ProcessLookup::processNamed(std::wstring_view exeName, std::uint32_t) {
+    for (const auto& process : state_->processes)
+        if (process.exeName == exeName) return process.pid;
+    return std::nullopt;
 }
 
 bool terminateProcess(std::uint32_t pid) {

@@ -11,13 +11,7 @@ build="${ORVANE_BUILD_DIR:-$root/build/native}"
 sandbox="${ORVANE_RUN_DIR:-$root/run}"
 build=$(realpath -m "$build"); sandbox=$(realpath -m "$sandbox")
 scripts/install-deps.sh
-echo "Building the native programs ($build)..."
-mkdir -p "$build"
-if ! { cmake --preset native -B "$build" && cmake --build "$build" -j"$(nproc)"; } >"$build/run-build.log" 2>&1; then
-  tail -n 40 "$build/run-build.log"
-  echo "The build failed; the whole output is in $build/run-build.log" >&2
-  exit 1
-fi
+scripts/build-native.sh "$build" run-build.log
 
 bin="$build/bin"
 work="$sandbox/work"

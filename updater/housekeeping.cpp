@@ -1,9 +1,9 @@
 #include "housekeeping.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
 #include "files.h"
 #include "process.h"
@@ -15,25 +15,15 @@ const std::wstring kClientExe = std::wstring(L"Orvane") + platform::kExeSuffix;
 // A record holds one path of at most this many bytes.
 constexpr std::size_t kRecordReadLimit = 520;
 
-// One look at the process list, asked as often as a pass needs, so a pass
-// costs records plus processes rather than their product.
-class ProcessSnapshot {
-public:
-    ProcessSnapshot() {
-        const auto processes = platform::listProcesses();
-        ids_.reserve(processes.size());
-        for (const auto& process : processes) {
-            ids_.insert(process.pid);
-            if (process.exeName == kClientExe) clientRunning_ = true;
-        }
-    }
-    bool hasProcess(std::uint32_t pid) const { return ids_.contains(pid); }
-    bool hasClient() const { return clientRunning_; }
+// The client found on an earlier pass, asked for first: while it runs, a pass
+// reads one executable name instead of every process's.
+std::atomic<std::uint32_t> g_lastClient{0};
 
-private:
-    std::unordered_set<std::uint32_t> ids_;
-    bool clientRunning_ = false;
-};
+bool clientRunning(platform::ProcessLookup& processes) {
+    const auto client = processes.processNamed(kClientExe, g_lastClient.load());
+    if (client) g_lastClient.store(*client);
+    return client.has_value();
+}
 
 // Read as the C runtime reads a number: leading blanks and a sign allowed,
 // digits up to the first other character, none giving 0; the id is the low
@@ -60,8 +50,8 @@ void deleteNamedFile(const std::wstring& record) {
 }
 
 // Phase one. False when the record folder is missing, which ends the whole
-// job; `processes` holds the process list when one was taken.
-bool cleanRecords(std::optional<ProcessSnapshot>& processes) {
+// job; `processes` holds the process lookup when one was made.
+bool cleanRecords(std::optional<platform::ProcessLookup>& processes) {
     std::wstring records;
     if (auto appData = platform::localAppDataFolder()) records = std::move(*appData);
     else return true;
@@ -85,17 +75,22 @@ bool cleanRecords(std::optional<ProcessSnapshot>& processes) {
 
 }  // namespace
 
-bool isProcessIdRunning(std::uint32_t pid) { return ProcessSnapshot().hasProcess(pid); }
+bool isProcessIdRunning(std::uint32_t pid) { return platform::ProcessLookup().hasProcess(pid); }
 
-bool isClientRunning() { return ProcessSnapshot().hasClient(); }
+bool isClientRunning() {
+    platform::ProcessLookup processes;
+    return clientRunning(processes);
+}
 
 void cleanStaleLocks() {
-    std::optional<ProcessSnapshot> processes;
+    std::optional<platform::ProcessLookup> processes;
     if (!cleanRecords(processes)) return;
-    if (!processes) processes.emplace();
-    if (processes->hasClient()) return;
     std::wstring folder = platform::currentDirectory();
-    if (platform::pathAppend(folder, L"package.nw") && platform::pathAppend(folder, L"lockfiles") &&
-        platform::pathExists(folder))
-        platform::removeTree(folder);
+    if (!platform::pathAppend(folder, L"package.nw") || !platform::pathAppend(folder, L"lockfiles") ||
+        !platform::pathExists(folder))
+        return;
+    // Asked only with a folder to remove: the names of the processes are the
+    // costly part of the lookup.
+    if (!processes) processes.emplace();
+    if (!clientRunning(*processes)) platform::removeTree(folder);
 }

@@ -5,6 +5,7 @@
 //    beside a call with the same log lines that queues nothing;
 // 2. the end-to-end rate of 10,000 queued receipts into a fake USB printer,
 //    checking that none is lost.
+// The last line holds the figures as JSON after "@@figures@@", for make bench.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -15,6 +16,7 @@ import { FakeUsb } from '../../tests/node/support/usb.mjs';
 const kCalls = 10000;
 const host = new Host('bench');
 const usb = new FakeUsb(path.join(host.root, 'usb'));
+const figures = {};
 try {
   const printer = usb.printer('1-1', '0416', '5011', 'lp0');
 
@@ -41,6 +43,7 @@ try {
     // The queued prints are not waited for.
     process.exit(0);`, { env: usb.env, args: { calls: kCalls, device: printer.name } });
     assert.equal(cost.status, 0, `${cost.signal} ${cost.stderr}`);
+    figures[label] = cost.result;
     for (const [name, { median, p99 }] of Object.entries(cost.result)) {
       console.log(`${label}: ${name}: script-thread cost over ${kCalls} calls: median ${median.toFixed(1)} µs, ` +
         `p99 ${p99.toFixed(1)} µs`);
@@ -81,6 +84,8 @@ try {
     `device bytes ${bytes} of ${kCalls * perReceipt} expected`);
   assert.equal(unique.size, kCalls);
   assert.equal(bytes, kCalls * perReceipt);
+  figures.queued = { receiptsPerSecond: kCalls / seconds, queuedMs: queued };
+  console.log(`@@figures@@${JSON.stringify(figures)}`);
 } finally {
   usb.close();
   host.remove();

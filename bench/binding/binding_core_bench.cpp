@@ -1,6 +1,10 @@
 // The add-on core's figures: receipts encoded per second and allocations per
 // receipt, on both routes; log lines per second from 4 processes x 2 threads.
 //   binding_core_bench              runs both and prints the figures
+//   binding_core_bench encode device|spooler SCALE RECEIPTS
+//                                   one timed run on the receipt made SCALE
+//                                   times longer, as one JSON object
+//   binding_core_bench log          the log figures as one JSON object
 //   binding_core_bench write T N    (internal) one writer process
 #include <atomic>
 #include <chrono>
@@ -46,11 +50,12 @@ public:
     long long total = 0;
 };
 
-// 200 lines in 5 paragraphs, 40 barcodes (half of them long enough for code set C).
-std::string makeReceipt() {
+// 200 lines in 5 paragraphs, 40 barcodes (half of them long enough for code
+// set C); `scale` times as many paragraphs.
+std::string makeReceipt(int scale = 1) {
     std::string receipt;
     int barcodes = 0;
-    for (int p = 0; p < 5; ++p) {
+    for (int p = 0; p < 5 * scale; ++p) {
         receipt += "<p_s><c1>Table " + std::to_string(p) + "\n";
         for (int line = 0; line < 40; ++line) {
             receipt += (line % 3 == 0 ? "<h2>" : "<h1>") + std::string("Item ") + std::to_string(line) +
@@ -64,13 +69,19 @@ std::string makeReceipt() {
     return receipt + "<o_s>ORDER-20261207-0001<o_e>";
 }
 
-void benchmarkEncoding(Route route, const char* name) {
-    const std::string receipt = makeReceipt();
-    constexpr int kReceipts = 10000;
+struct EncodingFigures {
+    double seconds = 0;
+    double allocations = 0;  // a receipt
+    long long writes = 0;    // a receipt
+    long long bytes = 0;     // a receipt
+};
+
+EncodingFigures encodeReceipts(Route route, int scale, int receipts) {
+    const std::string receipt = makeReceipt(scale);
     CountingSink sink;
     const long long before = g_allocations.load();
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kReceipts; ++i) {
+    for (int i = 0; i < receipts; ++i) {
         std::string text = receipt;
         std::string orderId;
         if (route == Route::Device) splitOrderId(text, orderId);
@@ -80,11 +91,20 @@ void benchmarkEncoding(Route route, const char* name) {
             encodeParagraph(segments, route, sink);
         }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double allocations = static_cast<double>(g_allocations.load() - before) / kReceipts;
+    EncodingFigures figures;
+    figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.allocations = static_cast<double>(g_allocations.load() - before) / receipts;
+    figures.writes = sink.writes / receipts;
+    figures.bytes = sink.total / receipts;
+    return figures;
+}
+
+void benchmarkEncoding(Route route, const char* name) {
+    constexpr int kReceipts = 10000;
+    const EncodingFigures figures = encodeReceipts(route, 1, kReceipts);
     std::printf("encode %-7s %d receipts in %.3f s: %.0f receipts/s, %.1f allocations/receipt, %lld writes and %lld bytes/receipt\n",
-                name, kReceipts, seconds, kReceipts / seconds, allocations, sink.writes / kReceipts,
-                sink.total / kReceipts);
+                name, kReceipts, figures.seconds, kReceipts / figures.seconds, figures.allocations, figures.writes,
+                figures.bytes);
 }
 
 int writer(int threads, int lines) {
@@ -97,7 +117,7 @@ int writer(int threads, int lines) {
     return 0;
 }
 
-void benchmarkLog() {
+void benchmarkLog(bool json) {
     constexpr int kProcesses = 4, kThreads = 2, kLines = 5000;
     const fs::path dir = fs::temp_directory_path() / ("orvane-log-bench-" + std::to_string(std::rand()));
     fs::create_directories(dir / "log");
@@ -126,7 +146,11 @@ void benchmarkLog() {
         if (!std::regex_match(content.begin() + static_cast<long>(start_at), content.begin() + static_cast<long>(end), whole)) ++torn;
     if (start_at != content.size()) ++torn;
     const long long expected = static_cast<long long>(kProcesses) * kThreads * kLines;
-    std::printf("log    %d processes x %d threads: %lld of %lld lines in %.3f s (process starts included): %.0f lines/s, %lld torn\n",
+    if (json)
+        std::printf("{\"linesPerSecond\": %.0f, \"lines\": %lld, \"expected\": %lld, \"torn\": %lld}\n", lines / seconds,
+                    lines, expected, torn);
+    else
+        std::printf("log    %d processes x %d threads: %lld of %lld lines in %.3f s (process starts included): %.0f lines/s, %lld torn\n",
                 kProcesses, kThreads, lines, expected, seconds, lines / seconds, torn);
     fs::remove_all(dir);
 }
@@ -135,8 +159,21 @@ void benchmarkLog() {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "write") return writer(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (argc == 2 && std::string(argv[1]) == "log") {
+        benchmarkLog(true);
+        return 0;
+    }
+    if (argc == 5 && std::string(argv[1]) == "encode") {
+        const int receipts = std::atoi(argv[4]);
+        const auto figures = encodeReceipts(std::string(argv[2]) == "spooler" ? Route::Spooler : Route::Device,
+                                            std::atoi(argv[3]), receipts);
+        std::printf("{\"receiptsPerSecond\": %.1f, \"allocationsPerReceipt\": %.1f, \"writesPerReceipt\": %lld, "
+                    "\"bytesPerReceipt\": %lld}\n",
+                    receipts / figures.seconds, figures.allocations, figures.writes, figures.bytes);
+        return 0;
+    }
     benchmarkEncoding(Route::Device, "device");
     benchmarkEncoding(Route::Spooler, "spooler");
-    benchmarkLog();
+    benchmarkLog(false);
     return 0;
 }

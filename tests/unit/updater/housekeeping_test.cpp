@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "housekeeping.h"
 #include "process.h"
 #include "sandbox.h"
+#include "text.h"
 
 namespace {
 
@@ -25,6 +29,38 @@ struct Housekeeping : ::testing::Test {
     }
 };
 
+#ifndef _WIN32
+bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Runs a shell script that writes `count` ids into "ids" in the current
+// folder; gives them, fewer when the script wrote fewer in time.
+std::vector<std::uint32_t> startScript(const std::string& script, std::size_t count) {
+    std::vector<std::uint32_t> ids;
+    if (!platform::startProcess(L"sh -c \"" + widenText(script) + L"\"")) return ids;
+    waitFor([&] {
+        ids.clear();
+        std::ifstream in("ids");
+        for (std::uint32_t id; in >> id;) ids.push_back(id);
+        return ids.size() >= count;
+    });
+    return ids;
+}
+
+// The state letter the kernel shows for a process; '?' when it shows none.
+char processState(std::uint32_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+}
+#endif
+
 }  // namespace
 
 TEST(ProcessList, OwnProcessAndTheIdleProcessRun) {
@@ -32,6 +68,37 @@ TEST(ProcessList, OwnProcessAndTheIdleProcessRun) {
     EXPECT_TRUE(isProcessIdRunning(0));
     EXPECT_FALSE(isProcessIdRunning(endedProcessId()));
 }
+
+#ifndef _WIN32
+TEST(ProcessList, AnEndedProcessNotYetCollectedIsNotRunning) {
+    Sandbox sandbox;
+    // The shell becomes a sleep that never collects the child it started;
+    // only built-in commands run in between, so the shell collects nothing.
+    const auto ids = startScript("sleep 0 & echo $! $$ > ids; exec sleep 30", 2);
+    ASSERT_EQ(ids.size(), 2u);
+    const std::uint32_t child = ids[0], parent = ids[1];
+    ASSERT_TRUE(waitFor([&] { return processState(child) == 'Z'; }));
+    EXPECT_FALSE(isProcessIdRunning(child));
+    EXPECT_TRUE(isProcessIdRunning(parent));
+    platform::terminateProcess(parent);
+}
+
+TEST(ProcessList, AClientWhoseExecutableWasReplacedIsStillFound) {
+    if (isClientRunning()) GTEST_SKIP() << "a client runs outside this test";
+    Sandbox sandbox;
+    const fs::path client = sandbox.work() / "Orvane";
+    fs::copy_file("/bin/sleep", client);
+    const auto ids = startScript("echo $$ > ids; exec '" + client.string() + "' 30", 1);
+    ASSERT_EQ(ids.size(), 1u);
+    ASSERT_TRUE(waitFor(isClientRunning));
+    fs::remove(client);
+    writeFile(client, "a newer version");
+    EXPECT_TRUE(isClientRunning());
+    // Ended, but not collected by its parent (this process): gone all the same.
+    platform::terminateProcess(ids[0]);
+    EXPECT_TRUE(waitFor([] { return !isClientRunning(); }));
+}
+#endif
 
 TEST_F(Housekeeping, RecordsOfEndedProcessesGoWithTheFileTheyName) {
     const std::string ended = std::to_string(endedProcessId());
