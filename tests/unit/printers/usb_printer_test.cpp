@@ -172,23 +172,34 @@ TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndThePrintGoesOn) {
     EXPECT_EQ(printer.takePrintedOrderIds(), "3001");
 }
 
-#ifndef _WIN32
-
 // The log's messages as a helper process wrote them, time stamps and
 // categories cut off.
 class LoggedPrint {
 public:
     LoggedPrint() {
         fs::create_directories(folder_.path() / "log");
-        fs::copy_file(fs::path(executableFolder()) / "usb_print_helper", folder_.path() / "usb_print_helper");
+        fs::copy_file(fs::path(executableFolder()) / kHelper, folder_.path() / kHelper);
     }
     // Runs one print; gives its result code.
     std::string print(const std::string& receipt, const std::string& timeoutMs = "10000") {
         const fs::path out = folder_.path() / "result";
-        const std::string command = "'" + (folder_.path() / "usb_print_helper").string() + "' '" + kModel + "' '" +
-                                    receipt + "' " + timeoutMs + " > '" + out.string() + "'";
+#ifdef _WIN32
+        const char quote = '"';
+#else
+        const char quote = '\'';
+#endif
+        const auto quoted = [&](const std::string& text) { return quote + text + quote; };
+        std::string command = quoted((folder_.path() / kHelper).string()) + " " + quoted(kModel) + " " +
+                              quoted(receipt) + " " + timeoutMs + " > " + quoted(out.string());
+#ifdef _WIN32
+        // The shell drops the outer quotes of a line that starts with one.
+        command = quoted(command);
+#endif
         EXPECT_EQ(std::system(command.c_str()), 0);
-        return readBytes(out);
+        std::string result = readBytes(out);
+        // Standard output in text mode on Windows.
+        std::erase(result, '\r');
+        return result;
     }
     std::vector<std::string> messages() const {
         std::vector<std::string> lines;
@@ -202,6 +213,11 @@ public:
     }
 
 private:
+#ifdef _WIN32
+    static constexpr char kHelper[] = "usb_print_helper.exe";
+#else
+    static constexpr char kHelper[] = "usb_print_helper";
+#endif
     ScratchFolder folder_;
 };
 
@@ -218,6 +234,9 @@ TEST(UsbPrintLog, NamesTheDeviceAndEveryWrite) {
     EXPECT_EQ(run.messages(), expected);
 }
 
+#ifndef _WIN32
+
+// The receipt is longer than a Windows command line may be.
 TEST(UsbPrintLog, TimedOutWritesAreLoggedAsFailed) {
     FakeUsbTree tree;
     addShopDevices(tree);
