@@ -56,6 +56,7 @@ public:
 private:
     std::intptr_t handle_;
     std::chrono::milliseconds timeout_;
+    std::uint64_t offset_ = 0;
 };
 
 }  // namespace platform

@@ -3,9 +3,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -14,6 +12,20 @@ namespace {
 
 // GUID_DEVINTERFACE_USB_DEVICE
 const GUID kUsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+class EventHandle {
+public:
+    EventHandle() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    EventHandle(const EventHandle&) = delete;
+    EventHandle& operator=(const EventHandle&) = delete;
+    ~EventHandle() {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    HANDLE get() const { return event_; }
+
+private:
+    HANDLE event_;
+};
 
 class DeviceInfoSet {
 public:
@@ -71,7 +83,7 @@ std::optional<std::vector<UsbDeviceInterface>> listUsbDeviceInterfaces() {
 UsbDeviceFile::UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout)
     : handle_(reinterpret_cast<std::intptr_t>(CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                                          0, nullptr))),
+                                                          FILE_FLAG_OVERLAPPED, nullptr))),
       timeout_(writeTimeout) {}
 
 UsbDeviceFile::~UsbDeviceFile() {
@@ -80,33 +92,30 @@ UsbDeviceFile::~UsbDeviceFile() {
 
 bool UsbDeviceFile::isOpen() const { return reinterpret_cast<HANDLE>(handle_) != INVALID_HANDLE_VALUE; }
 
-// The handle stays synchronous; a watchdog cancels a write that the device
-// does not complete in time, and keeps cancelling until the write has returned.
+// Overlapped, so that a write the device does not complete in time can be
+// cancelled: a synchronous write that sits in the kernel (under Wine, one to
+// a pipe nobody reads) is out of reach of CancelSynchronousIo. Cancelling is
+// repeated until the write has returned, since the buffer must outlive it.
 UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t size) {
     WriteResult result;
     if (!isOpen()) return result;
-    HANDLE self = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
+    const auto device = reinterpret_cast<HANDLE>(handle_);
+    const EventHandle completed;
+    if (completed.get() == nullptr) return result;
+    OVERLAPPED overlapped{};
+    // Offsets matter only to a plain file standing in for the device; they
+    // continue where the last write ended, as a file pointer would.
+    overlapped.Offset = static_cast<DWORD>(offset_);
+    overlapped.OffsetHigh = static_cast<DWORD>(offset_ >> 32);
+    overlapped.hEvent = completed.get();
+    if (!WriteFile(device, data, static_cast<DWORD>(size), nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)
         return result;
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::thread watchdog([&] {
-        std::unique_lock lock(mutex);
-        while (!finished.wait_for(lock, timeout_, [&] { return done; })) CancelSynchronousIo(self);
-    });
+    const auto wait = static_cast<DWORD>(std::clamp<long long>(timeout_.count(), 0, INFINITE - 1));
+    while (WaitForSingleObject(completed.get(), wait) != WAIT_OBJECT_0) CancelIoEx(device, &overlapped);
     DWORD written = 0;
-    const BOOL ok = WriteFile(reinterpret_cast<HANDLE>(handle_), data, static_cast<DWORD>(size), &written, nullptr);
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-    }
-    finished.notify_one();
-    watchdog.join();
-    CloseHandle(self);
-    result.ok = ok != FALSE;
+    result.ok = GetOverlappedResult(device, &overlapped, &written, FALSE) != FALSE;
     result.written = written;
+    offset_ += written;
     return result;
 }
 

@@ -36,7 +36,9 @@ public:
         if (test != nullptr) name += std::string(test->name()) + "-";
         for (char& c : name)
             if (c == '/') c = '_';
-        path_ = fs::temp_directory_path() / (name + std::to_string(random()));
+        // MinGW's random_device may repeat itself, and one test may hold two folders.
+        static int count = 0;
+        path_ = fs::temp_directory_path() / (name + std::to_string(random()) + "-" + std::to_string(++count));
         fs::create_directories(path_);
     }
     ~ScratchFolder() {
