@@ -21,6 +21,8 @@ constexpr int kMargin = 8;          // blank rows above the first line and below
 constexpr int kStripGap = 24;       // rows between two strips, the cut line in their middle
 constexpr int kDefaultSpacing = 30; // ESC 2: the printer's default line spacing in dots
 constexpr int kTabDots = 8 * 12;    // default tab stops: every eight Font A characters
+// Stands for bytes that are no character: no font has a glyph for it, so its box is drawn.
+constexpr char32_t kNoCharacter = 0x10FFFD;
 
 std::string hexByte(unsigned char byte) {
     char text[8];
@@ -125,7 +127,7 @@ private:
         if (wide.size() != 1 || wide[0] == L'?' || wide[0] == 0xFFFD) {
             problem(offset, "bytes " + hexByte(byte) + " " + hexByte(byteAt(offset + 1)) +
                                 " are no character of code page 936: a box is drawn");
-            place(0xFFFD, 24, offset);
+            place(kNoCharacter, 24, offset);
             return;
         }
         place(static_cast<char32_t>(wide[0]), 24, offset);
@@ -474,7 +476,7 @@ private:
     void place(char32_t character, int cellWidth, std::size_t offset) {
         const bool wide = cellWidth == 24;
         const Glyphs::Cell& cell = glyphs_.cell(character, cellWidth);
-        if (!cell.found && character != 0xFFFD) {
+        if (!cell.found && character != kNoCharacter) {
             char text[64];
             std::snprintf(text, sizeof text, "no glyph for U+%04X in the font: a box is drawn", static_cast<unsigned>(character));
             problem(offset, text);
