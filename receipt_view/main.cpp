@@ -1,11 +1,11 @@
 // orvane_receipt_view: draws what a receipt printer receives as a PNG.
 //   --escpos FILE                        raw bytes (a capture, a CUPS job, a device dump)
 //   --markup FILE --route device|spooler a receipt in the mark-up, encoded as the add-on does
-//   --paper 58|80  -o OUT.png  [--report] [--preview]
-#include <cstdio>
+//   --paper 58|80  -o OUT.png  [--report] [--preview] [--write-bytes FILE]
+// --write-bytes keeps the bytes drawn, e.g. to send them to a real printer
+// with lp -o raw.
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orvane_receipt_view (--escpos FILE | --markup FILE --route device|spooler)\n"
-    "                           [--paper 58|80] -o OUT.png [--report] [--preview]\n";
+    "                           [--paper 58|80] -o OUT.png [--report] [--preview] [--write-bytes FILE]\n";
 
 int usage(const std::string& why) {
     std::cerr << "orvane_receipt_view: " << why << "\n" << kUsage;
@@ -41,7 +41,7 @@ void printEvents(const char* title, const std::vector<receipt_view::Event>& even
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string escpos, markup, route, out;
+    std::string escpos, markup, route, out, bytesOut;
     int paperMm = 80;
     bool report = false, preview = false;
     for (int i = 1; i < argc; ++i) {
@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
         else if (arg == "--markup") { if (!value(markup)) return usage("--markup needs a file"); }
         else if (arg == "--route") { if (!value(route)) return usage("--route needs device or spooler"); }
         else if (arg == "-o") { if (!value(out)) return usage("-o needs a file"); }
+        else if (arg == "--write-bytes") { if (!value(bytesOut)) return usage("--write-bytes needs a file"); }
         else if (arg == "--paper") {
             if (!value(paper) || (paper != "58" && paper != "80")) return usage("--paper is 58 or 80");
             paperMm = std::stoi(paper);
@@ -65,7 +66,6 @@ int main(int argc, char** argv) {
     }
     if (escpos.empty() == markup.empty()) return usage("give one of --escpos and --markup");
     if (!markup.empty() && route != "device" && route != "spooler") return usage("--markup needs --route device or spooler");
-    if (escpos.empty() && markup.empty()) return usage("nothing to draw");
     if (out.empty()) return usage("-o OUT.png is missing");
 
     const std::string& input = escpos.empty() ? markup : escpos;
@@ -75,6 +75,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!markup.empty()) bytes = receipt_view::markupBytes(bytes, route == "device" ? Route::Device : Route::Spooler);
+
+    if (!bytesOut.empty()) {
+        std::ofstream saved(bytesOut, std::ios::binary);
+        if (!saved.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
+            std::cerr << "orvane_receipt_view: cannot write " << bytesOut << "\n";
+            return 1;
+        }
+    }
 
     std::string error;
     const auto glyphs = receipt_view::Glyphs::openDefault(error);
