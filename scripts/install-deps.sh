@@ -18,6 +18,11 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev
   locales
+  # Receipt view (receipt_view/), also for make run, which draws the sample receipt:
+  # FreeType, libpng and the font it draws with.
+  libfreetype-dev libpng-dev fonts-wqy-zenhei
+  # Receipt view tests only: zbar reads the drawn barcodes back.
+  libzbar-dev zbar-tools
 )
 # A machine without Node.js gets Debian's, with its add-on headers.
 if ! command -v node >/dev/null || [ ! -f /usr/include/node/node.h ]; then
