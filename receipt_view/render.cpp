@@ -214,11 +214,22 @@ private:
 
     unsigned char param(std::size_t index) const { return byteAt(at_ + index); }
 
+    // A command of three bytes: its parameter, noted and passed over, or -1
+    // when the data ends inside it.
+    int oneParameter(const std::string& name) {
+        if (!take(3, name)) return -1;
+        const unsigned char n = param(2);
+        note(at_, name + " " + std::to_string(n));
+        at_ += 3;
+        return n;
+    }
+
     void escape() {
         if (!have(2)) return unknown(ESC);
         const unsigned char code = param(1);
         const std::size_t offset = at_;
         const std::string name = commandName(ESC, code);
+        int n = 0;
         switch (code) {
             case '@':
                 at_ += 2;
@@ -226,60 +237,41 @@ private:
                 if (!line_.empty()) problem(offset, "ESC @ discards " + std::to_string(line_.size()) + " characters not yet printed");
                 reset();
                 return;
-            case 'a':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                if (!line_.empty()) problem(offset, "ESC a in the middle of a line: ignored, as the printer ignores it");
-                else if (param(2) % 48 <= 2) align_ = param(2) % 48;
-                at_ += 3;
-                return;
-            case '!': {
-                if (!take(3, name)) return;
-                const unsigned char n = param(2);
-                note(offset, name + " " + std::to_string(n));
-                bold_ = n & 0x08;
-                scaleY_ = n & 0x10 ? 2 : 1;
-                scaleX_ = n & 0x20 ? 2 : 1;
-                underline_ = n & 0x80 ? 1 : 0;
-                at_ += 3;
-                return;
-            }
-            case 'E':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                bold_ = param(2) & 1;
-                at_ += 3;
-                return;
-            case '-':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                underline_ = std::min(param(2) % 48, 2);
-                at_ += 3;
-                return;
             case '2':
                 at_ += 2;
                 note(offset, name);
                 spacing_ = kDefaultSpacing;
                 return;
+            case 'a':
+                if ((n = oneParameter(name)) < 0) return;
+                if (!line_.empty()) problem(offset, "ESC a in the middle of a line: ignored, as the printer ignores it");
+                else if (n % 48 <= 2) align_ = n % 48;
+                return;
+            case '!':
+                if ((n = oneParameter(name)) < 0) return;
+                bold_ = n & 0x08;
+                scaleY_ = n & 0x10 ? 2 : 1;
+                scaleX_ = n & 0x20 ? 2 : 1;
+                underline_ = n & 0x80 ? 1 : 0;
+                return;
+            case 'E':
+                if ((n = oneParameter(name)) >= 0) bold_ = n & 1;
+                return;
+            case '-':
+                if ((n = oneParameter(name)) >= 0) underline_ = std::min(n % 48, 2);
+                return;
             case '3':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                spacing_ = param(2);
-                at_ += 3;
+                if ((n = oneParameter(name)) >= 0) spacing_ = n;
                 return;
             case 'd':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
+                if ((n = oneParameter(name)) < 0) return;
                 printLine(spacing_, false);
-                y_ += spacing_ * param(2);
-                at_ += 3;
+                y_ += spacing_ * n;
                 return;
             case 'J':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                printLine(param(2), false);
-                if (line_.empty()) y_ += param(2);
-                at_ += 3;
+                if ((n = oneParameter(name)) < 0) return;
+                if (line_.empty()) y_ += n;
+                else printLine(n);
                 return;
             case '*':
                 if (!take(5, name)) return;
@@ -299,35 +291,25 @@ private:
         const unsigned char code = param(1);
         const std::size_t offset = at_;
         const std::string name = commandName(GS, code);
+        int n = 0;
         switch (code) {
-            case '!': {
-                if (!take(3, name)) return;
-                const unsigned char n = param(2);
-                note(offset, name + " " + std::to_string(n));
+            case '!':
+                if ((n = oneParameter(name)) < 0) return;
                 if ((n & 0x0F) > 7 || (n >> 4) > 7) problem(offset, "GS ! " + std::to_string(n) + " asks for more than 8 times: ignored");
                 else scaleX_ = (n >> 4) + 1, scaleY_ = (n & 0x0F) + 1;
-                at_ += 3;
                 return;
-            }
             case 'h':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                if (param(2) == 0) problem(offset, "GS h 0: ignored");
-                else barcodeHeight_ = param(2);
-                at_ += 3;
+                if ((n = oneParameter(name)) < 0) return;
+                if (n == 0) problem(offset, "GS h 0: ignored");
+                else barcodeHeight_ = n;
                 return;
             case 'w':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                if (param(2) < 1 || param(2) > 6) problem(offset, "GS w " + std::to_string(param(2)) + " out of 1-6: ignored");
-                else moduleWidth_ = param(2);
-                at_ += 3;
+                if ((n = oneParameter(name)) < 0) return;
+                if (n < 1 || n > 6) problem(offset, "GS w " + std::to_string(n) + " out of 1-6: ignored");
+                else moduleWidth_ = n;
                 return;
             case 'H':
-                if (!take(3, name)) return;
-                note(offset, name + " " + std::to_string(param(2)));
-                hri_ = param(2) % 48 & 3;
-                at_ += 3;
+                if ((n = oneParameter(name)) >= 0) hri_ = n % 48 & 3;
                 return;
             case 'k': return barcode();
             case 'V': {
@@ -363,16 +345,13 @@ private:
 
     void fileSeparator() {
         if (!have(2)) return unknown(FS);
-        const std::size_t offset = at_;
         const std::string name = commandName(FS, param(1));
         if (param(1) == '!') {
-            if (!take(3, name)) return;
-            const unsigned char n = param(2);
-            note(offset, name + " " + std::to_string(n));
+            const int n = oneParameter(name);
+            if (n < 0) return;
             kanjiScaleX_ = n & 0x04 ? 2 : 1;
             kanjiScaleY_ = n & 0x08 ? 2 : 1;
             kanjiUnderline_ = n & 0x80 ? 1 : 0;
-            at_ += 3;
             return;
         }
         if (param(1) == '2') {

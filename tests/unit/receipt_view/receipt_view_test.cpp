@@ -102,9 +102,9 @@ std::vector<BarcodeCase> barcodeCases() {
     return cases;
 }
 
-class Barcodes : public testing::TestWithParam<BarcodeCase> {};
+class ReceiptBarcodes : public testing::TestWithParam<BarcodeCase> {};
 
-TEST_P(Barcodes, ReadBackByZbar) {
+TEST_P(ReceiptBarcodes, ReadBackByZbar) {
     const BarcodeCase& c = GetParam();
     const std::string bytes = receipt_view::markupBytes("<p_s><h1>Order\n<bc>" + c.text + "<p_e>", c.route);
     const Rendering on80 = receipt_view::render(bytes, kPaper80, glyphs());
@@ -128,7 +128,7 @@ std::string caseName(const testing::TestParamInfo<BarcodeCase>& info) {
            std::to_string(c.text.size()) + "_" + std::to_string(info.index);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, Barcodes, testing::ValuesIn(barcodeCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Corpus, ReceiptBarcodes, testing::ValuesIn(barcodeCases()), caseName);
 
 // ---- text
 
@@ -161,7 +161,7 @@ Rendering drawDevice(const std::string& receipt) {
     return receipt_view::render(receipt_view::markupBytes(receipt, Route::Device), kPaper80, glyphs());
 }
 
-TEST(Text, DoubleHeightLineIsTwiceAsHigh) {
+TEST(ReceiptText, DoubleHeightLineIsTwiceAsHigh) {
     const Rendering r = drawDevice("<p_s><h1>Tea Ex\n<t3>Tea Ex\n<p_e>");
     const auto lines = inkLines(r.picture);
     ASSERT_EQ(lines.size(), 2u);
@@ -169,7 +169,7 @@ TEST(Text, DoubleHeightLineIsTwiceAsHigh) {
     EXPECT_EQ(lines[1].right - lines[1].left, lines[0].right - lines[0].left) << "double height only";
 }
 
-TEST(Text, CentredLineIsCentred) {
+TEST(ReceiptText, CentredLineIsCentred) {
     const Rendering r = drawDevice("<p_s><h1>Thank you\n<c0>Thank you\n<p_e>");
     const auto lines = inkLines(r.picture);
     ASSERT_EQ(lines.size(), 2u);
@@ -181,7 +181,7 @@ TEST(Text, CentredLineIsCentred) {
     EXPECT_LE(std::abs(leftGap - rightGap), 6);
 }
 
-TEST(Text, ChineseUnderZhCnDrawsItsGlyphs) {
+TEST(ReceiptText, ChineseUnderZhCnDrawsItsGlyphs) {
     const std::string receipt = "<p_s><h1>中文收据\n<p_e>";
     const std::string bytes = receipt_view::markupBytes(receipt, Route::Device);
     // 中 in code page 936, as the add-on converts under zh_CN.
