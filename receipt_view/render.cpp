@@ -21,6 +21,9 @@ constexpr int kMargin = 8;          // blank rows above the first line and below
 constexpr int kStripGap = 24;       // rows between two strips, the cut line in their middle
 constexpr int kDefaultSpacing = 30; // ESC 2: the printer's default line spacing in dots
 constexpr int kTabDots = 8 * 12;    // default tab stops: every eight Font A characters
+// The longest strip of paper drawn, 10 m: random or runaway bytes (ESC d 255
+// at 255-dot spacing feeds 8 m) must not take all memory.
+constexpr int kMaxRows = 10 * 1000 * kDotsPerMillimetre;
 // Stands for bytes that are no character: no font has a glyph for it, so its box is drawn.
 constexpr char32_t kNoCharacter = 0x10FFFD;
 
@@ -80,6 +83,13 @@ public:
             }
             if (isText) text(byte);
             else control(byte);
+            if (y_ > kMaxRows) {
+                problem(at_, "the paper is 10 m long here: the rest of the data is not drawn");
+                y_ = kMaxRows;
+                line_.clear();
+                inText = false;
+                break;
+            }
         }
         if (inText) note(textStart, "text, " + std::to_string(at_ - textStart) + " bytes");
         if (!line_.empty())
