@@ -2,6 +2,9 @@
 // script functions. Each function is a thin adapter: it checks the argument
 // count, converts the first argument, fetches the one printer object of its
 // isolate, calls the operation and turns the result into a script value.
+//
+// One source serves both runtime generations the add-on ships for; what
+// differs between them is gathered in the compatibility section below.
 #include <node.h>
 #include <uv.h>
 #include <v8.h>
@@ -21,6 +24,64 @@
 
 namespace {
 
+void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> module, void* priv);
+void releaseThreadState(void* arg, void (*done)(void*), void* doneArg);
+
+}  // namespace
+
+// ---- Runtime generations ----------------------------------------------------
+// 47: Node.js 5.x (V8 4.6, libuv 1.8), the client's runtime: one script
+//     thread, the default loop, and end-of-process hooks that run once that
+//     loop has no work left.
+// 115: Node.js 20, where worker threads load the add-on too: each has a loop
+//     of its own, an asynchronous clean-up hook, and finds the add-on by its
+//     per-context initializer because the library maps only once.
+#if NODE_MODULE_VERSION == 47
+namespace {
+
+uv_loop_t* eventLoopOf(v8::Isolate* /*isolate*/) { return uv_default_loop(); }
+
+// The loop has drained when the hook runs, so the lane is idle and its
+// release completes at once.
+void whenEnvironmentEnds(v8::Isolate* /*isolate*/, void* state) {
+    node::AtExit([](void* arg) { releaseThreadState(arg, [](void*) {}, nullptr); }, state);
+}
+
+v8::String::Utf8Value utf8Of(v8::Isolate* /*isolate*/, v8::Local<v8::String> value) {
+    return v8::String::Utf8Value(value);
+}
+
+}  // namespace
+#elif NODE_MODULE_VERSION == 115
+namespace {
+
+uv_loop_t* eventLoopOf(v8::Isolate* isolate) { return node::GetCurrentEventLoop(isolate); }
+
+// The handle only allows an early removal, which is never wanted.
+void whenEnvironmentEnds(v8::Isolate* isolate, void* state) {
+    node::AddEnvironmentCleanupHook(isolate, releaseThreadState, state);
+}
+
+v8::String::Utf8Value utf8Of(v8::Isolate* isolate, v8::Local<v8::String> value) {
+    return v8::String::Utf8Value(isolate, value);
+}
+
+}  // namespace
+
+// A library is mapped, and its load-time routine runs, once per process.
+// Other script threads (workers) that load the add-on find it by this name.
+extern "C" NODE_MODULE_EXPORT void NODE_MODULE_INITIALIZER(v8::Local<v8::Object> exports,
+                                                           v8::Local<v8::Value> module,
+                                                           v8::Local<v8::Context> /*context*/) {
+    initBinding(exports, module, nullptr);
+}
+#else
+#error "binding supports module generations 47 (Node.js 5.x) and 115 (Node.js 20); these Node.js headers are of another"
+#endif
+// ------------------------------------------------------------------------------
+
+namespace {
+
 using Info = v8::FunctionCallbackInfo<v8::Value>;
 
 // The isolate's embedder data slot that holds its printer object.
@@ -32,7 +93,7 @@ constexpr char kControlPanelCommand[] = "cmd /c control.exe  /name ";
 // print requests wait in. Released with the thread's environment, once every
 // request it queued has printed.
 struct ThreadState {
-    explicit ThreadState(v8::Isolate* owner) : isolate(owner), lane(node::GetCurrentEventLoop(owner)) {}
+    explicit ThreadState(v8::Isolate* owner) : isolate(owner), lane(eventLoopOf(owner)) {}
     v8::Isolate* isolate;
     PrintLane lane;
 };
@@ -54,8 +115,7 @@ void releaseThreadState(void* arg, void (*done)(void*), void* doneArg) {
 
 void adoptIsolate(v8::Isolate* isolate) {
     t_state = new ThreadState(isolate);
-    // The handle only allows an early removal, which is never wanted.
-    node::AddEnvironmentCleanupHook(isolate, releaseThreadState, t_state);
+    whenEnvironmentEnds(isolate, t_state);
 }
 
 // The isolate's printer object, made on first use; none without an isolate.
@@ -77,8 +137,17 @@ DriverPrinter* getDriverPrinter() {
     return printer;
 }
 
+// 8-bit text read as UTF-8 up to its first zero byte; the empty string when
+// the engine cannot hold it.
+v8::Local<v8::String> scriptString(v8::Isolate* isolate, const std::string& text) {
+    v8::Local<v8::String> value;
+    if (!v8::String::NewFromUtf8(isolate, text.c_str(), v8::NewStringType::kNormal).ToLocal(&value))
+        return v8::String::Empty(isolate);
+    return value;
+}
+
 void throwTypeError(v8::Isolate* isolate, const char* message) {
-    isolate->ThrowException(v8::Exception::TypeError(v8::String::NewFromUtf8(isolate, message).ToLocalChecked()));
+    isolate->ThrowException(v8::Exception::TypeError(scriptString(isolate, message)));
 }
 
 // False, with the TypeError thrown, when the script gave no argument.
@@ -95,7 +164,7 @@ bool readText(const Info& info, std::string& text) {
     v8::Isolate* isolate = info.GetIsolate();
     v8::Local<v8::String> value;
     if (!info[0]->ToString(isolate->GetCurrentContext()).ToLocal(&value)) return false;
-    const v8::String::Utf8Value utf8(isolate, value);
+    const v8::String::Utf8Value utf8 = utf8Of(isolate, value);
     const std::string_view bytes = *utf8 != nullptr ? std::string_view(*utf8, utf8.length()) : std::string_view();
     text.assign(bytes.substr(0, bytes.find('\0')));
     return true;
@@ -117,15 +186,6 @@ DriverPrinter* printerFor(const Info& info) {
         throwTypeError(info.GetIsolate(), "get print driver failed");
     }
     return printer;
-}
-
-// 8-bit text read as UTF-8 up to its first zero byte; the empty string when
-// the engine cannot hold it.
-v8::Local<v8::String> scriptString(v8::Isolate* isolate, const std::string& text) {
-    v8::Local<v8::String> value;
-    if (!v8::String::NewFromUtf8(isolate, text.c_str(), v8::NewStringType::kNormal).ToLocal(&value))
-        return v8::String::Empty(isolate);
-    return value;
 }
 
 void returnText(const Info& info, const std::string& text) {
@@ -468,12 +528,5 @@ __declspec(dllexport, allocate(".CRT$XCU")) void(__cdecl* _register_binding_)(vo
 __attribute__((constructor)) static void registerBinding() { node_module_register(&g_bindingModule); }
 NODE_MODULE_EXPORT void (*_register_binding_)(void) = registerBinding;
 #endif
-
-// A library is mapped, and the routine above runs, once per process. Other
-// script threads (workers) that load the add-on find it by this name instead.
-NODE_MODULE_EXPORT void NODE_MODULE_INITIALIZER(v8::Local<v8::Object> exports, v8::Local<v8::Value> module,
-                                                v8::Local<v8::Context> /*context*/) {
-    initBinding(exports, module, nullptr);
-}
 
 }  // extern "C"

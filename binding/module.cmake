@@ -10,11 +10,53 @@ if(WIN32)
   return()
 endif()
 
-set(ORVANE_NODE_INCLUDE /usr/include/node CACHE PATH "Headers of the Node.js runtime the add-on is built for")
-if(NOT EXISTS ${ORVANE_NODE_INCLUDE}/node.h)
-  message(WARNING "No Node.js headers in ${ORVANE_NODE_INCLUDE}: the add-on module is not built")
+# ORVANE_NODE_PACKAGE names a folder holding package.json and package-lock.json
+# of a Node.js runtime package (binding/runtime47 for generation 47); it is
+# fetched with npm into <build>/runtime once, its integrity checked against the
+# lockfile, and the add-on is built against its headers and tested in it.
+set(ORVANE_NODE_PACKAGE "" CACHE PATH "npm package folder of the Node.js runtime to build the add-on for; empty for the installed one")
+set(ORVANE_NODE_INCLUDE /usr/include/node CACHE PATH "Headers of the installed Node.js runtime")
+find_program(ORVANE_NODE node)
+find_program(ORVANE_NPM npm)
+set(addon_include ${ORVANE_NODE_INCLUDE})
+set(addon_runtime ${ORVANE_NODE})
+if(ORVANE_NODE_PACKAGE)
+  set(runtime_dir ${CMAKE_BINARY_DIR}/runtime)
+  file(SHA256 ${ORVANE_NODE_PACKAGE}/package-lock.json wanted_lock)
+  set(fetched_lock "")
+  if(EXISTS ${runtime_dir}/package-lock.json)
+    file(SHA256 ${runtime_dir}/package-lock.json fetched_lock)
+  endif()
+  file(GLOB fetched_header ${runtime_dir}/node_modules/*/include/node/node.h)
+  if(NOT fetched_header OR NOT fetched_lock STREQUAL wanted_lock)
+    if(NOT ORVANE_NPM)
+      message(FATAL_ERROR "npm is needed to fetch the runtime of ${ORVANE_NODE_PACKAGE}")
+    endif()
+    file(REMOVE_RECURSE ${runtime_dir})
+    file(COPY ${ORVANE_NODE_PACKAGE}/package.json ${ORVANE_NODE_PACKAGE}/package-lock.json DESTINATION ${runtime_dir})
+    message(STATUS "Fetching the Node.js runtime of ${ORVANE_NODE_PACKAGE} with npm")
+    execute_process(COMMAND ${ORVANE_NPM} ci --no-audit --no-fund --loglevel=error
+                    WORKING_DIRECTORY ${runtime_dir} RESULT_VARIABLE fetched)
+    file(GLOB fetched_header ${runtime_dir}/node_modules/*/include/node/node.h)
+    if(NOT fetched EQUAL 0 OR NOT fetched_header)
+      message(FATAL_ERROR "npm could not fetch the runtime of ${ORVANE_NODE_PACKAGE} into ${runtime_dir}")
+    endif()
+  endif()
+  get_filename_component(addon_include ${fetched_header} DIRECTORY)
+  get_filename_component(addon_runtime ${addon_include}/../../bin/node ABSOLUTE)
+endif()
+if(NOT EXISTS ${addon_include}/node.h)
+  message(WARNING "No Node.js headers in ${addon_include}: the add-on module is not built")
   return()
 endif()
+file(STRINGS ${addon_include}/node_version.h module_version_line REGEX "^#define NODE_MODULE_VERSION [0-9]+")
+string(REGEX MATCH "[0-9]+" ORVANE_NODE_MODULE_VERSION "${module_version_line}")
+# Functions called from other folders see it through the cache.
+set(ORVANE_ADDON_INCLUDE ${addon_include} CACHE INTERNAL "Headers the add-on modules are built against")
+message(STATUS "Add-on built for module generation ${ORVANE_NODE_MODULE_VERSION} (${addon_include})")
+# Which runtime the suites host this build's binding.node in.
+file(WRITE ${CMAKE_BINARY_DIR}/addon-runtime.json
+     "{ \"modules\": \"${ORVANE_NODE_MODULE_VERSION}\", \"executable\": \"${addon_runtime}\" }\n")
 
 # orvane_add_node_addon(name sources...): a library the runtime can load with
 # `require`/`process.dlopen`. Symbols the runtime provides stay undefined until
@@ -26,7 +68,7 @@ function(orvane_add_node_addon name)
   add_library(${name} MODULE ${ARGN})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".node"
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-  target_include_directories(${name} SYSTEM PRIVATE ${ORVANE_NODE_INCLUDE})
+  target_include_directories(${name} SYSTEM PRIVATE ${ORVANE_ADDON_INCLUDE})
   # The module record names its source by its path in the tree.
   target_compile_options(${name} PRIVATE -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
   target_link_options(${name} PRIVATE -Wl,--version-script=${exports})
@@ -37,13 +79,15 @@ orvane_add_node_addon(binding ${CMAKE_CURRENT_SOURCE_DIR}/binding.cpp ${CMAKE_CU
 target_include_directories(binding PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(binding PRIVATE orvane_binding_core)
 
-if(ORVANE_SANITIZE)
+# The stand-in client is a current-Node.js program; sanitizer builds have none.
+if(ORVANE_SANITIZE OR ORVANE_NODE_PACKAGE)
   return()
 endif()
 
 # The installation folder with the Node-hosted stand-in client.
-find_program(ORVANE_NODE node REQUIRED)
-find_program(ORVANE_NPM npm REQUIRED)
+if(NOT ORVANE_NODE OR NOT ORVANE_NPM)
+  message(FATAL_ERROR "node and npm are needed for the stand-in client")
+endif()
 set(install_dir ${CMAKE_BINARY_DIR}/install)
 set(client_dir ${CMAKE_SOURCE_DIR}/client/node)
 set(sea_dir ${CMAKE_BINARY_DIR}/sea)

@@ -7,15 +7,12 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 
-import { Host, assertClean, build, bindingPath, eventually, withCupsd } from './support/host.mjs';
+import {
+  Host, addonRuntime, addonRuntimeOf, assertClean, build, bindingPath, currentOnly, eventually, legacyRuntime, repo,
+  scriptFunctions as kFunctions, withCupsd,
+} from './support/host.mjs';
 import { FakeUsb } from './support/usb.mjs';
 
-const kFunctions = [
-  'print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'getDriverName', 'getDriverWidth',
-  'getLocalPrintDriver', 'GetAllLocalPrintDrivers', 'getSelectPrinter', 'savePrinter', 'openPrintTask',
-  'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverGetPrinters', 'NoDriverSetPrinters',
-  'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks',
-];
 const kCountEnforced = new Set(['print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'savePrinter',
   'openPrintTask', 'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverSetPrinters',
   'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks']);
@@ -27,7 +24,7 @@ after(() => host.remove());
 describe('registration', () => {
   test('the module exports the 21 functions in registration order, named as registered', async () => {
     const run = await host.run(`
-      return Object.entries(binding).map(([key, f]) => [key, typeof f, f.name, f.length]);`);
+      return Object.keys(binding).map((key) => [key, typeof binding[key], binding[key].name, binding[key].length]);`);
     assertClean(assert, run);
     assert.deepEqual(run.result, kFunctions.map((name) => [name, 'function', name, 0]));
   });
@@ -35,10 +32,36 @@ describe('registration', () => {
   test('the library exports only its registration symbols, for the headers\' runtime generation', () => {
     const symbols = execFileSync('nm', ['-D', '--defined-only', bindingPath], { encoding: 'utf8' })
       .trim().split('\n').map((line) => line.split(' ').pop()).sort();
-    assert.deepEqual(symbols, ['_register_binding_', `node_register_module_v${process.versions.modules}`]);
+    // Generation 47 has no per-context initializer to look for.
+    assert.deepEqual(symbols, legacyRuntime ? ['_register_binding_']
+      : ['_register_binding_', `node_register_module_v${addonRuntime.modules}`]);
   });
 
-  test('the printer object lives in isolate data slot 2, which the runtime leaves free', async () => {
+  // Each runtime refuses the other generation's build with its own message.
+  const kBuilds = { 47: path.join(repo, 'build/node47'), 115: path.join(repo, 'build/native') };
+  const kRefusals = [
+    { runtime: 47, module: 115, message: /Module version mismatch\. Expected 47, got 115\./ },
+    { runtime: 115, module: 47, message: /compiled against a different Node\.js version using\s+NODE_MODULE_VERSION 47\. This version of Node\.js requires\s+NODE_MODULE_VERSION 115\./ },
+  ];
+  for (const { runtime, module, message } of kRefusals) {
+    const built = (generation) => fs.existsSync(path.join(kBuilds[generation], 'bin', 'binding.node'));
+    test(`the generation ${runtime} runtime refuses the generation ${module} build`,
+      { skip: !(built(runtime) && built(module)) && 'needs the builds of both generations' }, () => {
+        const { executable } = addonRuntimeOf(kBuilds[runtime]);
+        const addon = path.join(kBuilds[module], 'bin', 'binding.node');
+        let failure;
+        try {
+          execFileSync(executable, ['-e', `require(${JSON.stringify(addon)})`], { encoding: 'utf8', stdio: 'pipe' });
+        } catch (error) {
+          failure = error;
+        }
+        assert.ok(failure, 'the load was refused');
+        assert.equal(failure.signal, null, failure.stderr);
+        assert.match(failure.stderr, message);
+      });
+  }
+
+  test('the printer object lives in isolate data slot 2, which the runtime leaves free', { skip: currentOnly('worker threads') }, async () => {
     const run = await host.run(`
       const probe = require(args.probe);
       const { Worker } = await import('node:worker_threads');
@@ -57,7 +80,7 @@ describe('registration', () => {
     assert.deepEqual(run.result.after, [false, false, true, false]);
   });
 
-  test('worker threads load the add-on, each with a printer object of its own', async () => {
+  test('worker threads load the add-on, each with a printer object of its own', { skip: currentOnly('worker threads') }, async () => {
     const run = await host.run(`
       const { Worker } = await import('node:worker_threads');
       binding.setDriverName('main printer');
@@ -101,7 +124,7 @@ describe('arguments', () => {
   test('defaults are "XP-58" and 58; widths go through ToInt32', async () => {
     const run = await host.run(`
       const seen = [binding.getDriverName(), binding.getDriverWidth()];
-      for (const width of ['80', 'eighty', 80.9, -3, 2 ** 32 + 5, {}, [], null, true]) {
+      for (const width of ['80', 'eighty', 80.9, -3, 4294967301, {}, [], null, true]) {
         seen.push([binding.setDriverWidth(width), binding.getDriverWidth()]);
       }
       return seen;`);

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { Host, assertClean } from './support/host.mjs';
+import { Host, assertClean, legacyRuntime } from './support/host.mjs';
 
 // What each function returns when it does not throw.
 const kResultType = {
@@ -27,19 +27,21 @@ test('every function with every kind of bad input gives a defined result or a Ty
   const run = await host.run(`
     const inputs = {
       none: [], undefined: [undefined], null: [null], object: [{ a: 1 }], array: [[1, 2]], number: [12.5],
-      negative: [-7], nan: [NaN], infinity: [Infinity], bigint: [10n], symbol: [Symbol('s')],
+      negative: [-7], nan: [NaN], infinity: [Infinity], symbol: [Symbol('s')],
       throwingToString: [{ toString() { throw new Error('no text'); } }],
       reentrant: [{ toString() { binding.setDriverName('from toString'); return 'Kitchen'; } }],
       huge: ['x'.repeat(10 * 1024 * 1024)], nul: ['ab\\0cd'], loneSurrogate: ['\\uD800x'],
       invalidUtf8: [Buffer.from([0x41, 0xff, 0xfe, 0xc3])], markup: ['<p_s><bc>' + '9'.repeat(600) + '<p_e><o_s><o_e>'],
       extra: ['Kitchen', 2, 3],
     };
+    // Generation 47 has no BigInt.
+    if (typeof BigInt === 'function') inputs.bigint = [BigInt(10)];
     const outcome = {};
     for (const name of Object.keys(binding)) {
-      for (const [kind, list] of Object.entries(inputs)) {
+      for (const kind of Object.keys(inputs)) {
         let seen;
         try {
-          const value = binding[name](...list);
+          const value = binding[name].apply(binding, inputs[kind]);
           seen = Array.isArray(value) ? 'array' : typeof value;
         } catch (error) {
           seen = error instanceof TypeError ? 'TypeError' : 'other: ' + error.message;
@@ -54,7 +56,7 @@ test('every function with every kind of bad input gives a defined result or a Ty
   assert.deepEqual(unexpected, []);
   // Conversions that the engine cannot make throw its TypeError; the rest convert.
   assert.equal(run.result['setDriverName symbol'], 'TypeError');
-  assert.equal(run.result['setDriverWidth bigint'], 'TypeError');
+  assert.equal(run.result['setDriverWidth bigint'], legacyRuntime ? undefined : 'TypeError');
   assert.equal(run.result['setDriverName throwingToString'], 'other: no text');
   assert.equal(run.result['setDriverName huge'], 'number');
   assert.equal(run.result['NoDriverGetPrinted symbol'], 'string', 'its value is not used');

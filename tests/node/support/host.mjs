@@ -1,23 +1,48 @@
 // A host program for the add-on, as the client is: a copy of the Node.js
-// runtime in a folder of its own, with the add-on's log folder
-// beside it, so the add-on's log and config.ini land there. Scripts run in
-// child processes of that host, in a sandboxed home, and hand back one JSON
-// result; a crash shows in the exit status instead of taking the test down.
+// runtime the build's add-on is for, in a folder of its own, with the
+// add-on's log folder beside it, so the add-on's log and config.ini land
+// there. Scripts run in child processes of that host, in a sandboxed home,
+// and hand back one JSON result; a crash shows in the exit status instead of
+// taking the test down. The suites themselves always run in current Node.js.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { eventually, splitLog } from './child.mjs';
+import child from './child.js';
 
+const { eventually, splitLog } = child;
 export { eventually };
+const childHelpers = path.join(path.dirname(fileURLToPath(import.meta.url)), 'child.js');
 
 export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../../..');
 export const build = path.resolve(process.env.ORVANE_BUILD ?? path.join(repo, 'build/native'));
 export const bindingPath = path.join(build, 'bin', 'binding.node');
 export const installFolder = path.join(build, 'install');
 export const withCupsd = path.join(repo, 'tests/unit/printers/with-cupsd');
+
+// The runtime a build's binding.node is for, as that build recorded it: its
+// module generation and executable.
+export function addonRuntimeOf(folder) {
+  const file = path.join(folder, 'addon-runtime.json');
+  if (!fs.existsSync(file)) return { modules: process.versions.modules, executable: process.execPath };
+  return JSON.parse(fs.readFileSync(file, 'utf8'));
+}
+export const addonRuntime = addonRuntimeOf(build);
+// Generation 47 (Node.js 5) runs plain CommonJS: no ES modules, async
+// functions or worker threads.
+export const legacyRuntime = addonRuntime.modules === '47';
+// The skip reason of a case that needs what generation 47 lacks.
+export const currentOnly = (what) => legacyRuntime && `needs ${what}, which module generation 47 lacks`;
+
+// The add-on's 21 script functions in registration order.
+export const scriptFunctions = [
+  'print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'getDriverName', 'getDriverWidth',
+  'getLocalPrintDriver', 'GetAllLocalPrintDrivers', 'getSelectPrinter', 'savePrinter', 'openPrintTask',
+  'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverGetPrinters', 'NoDriverSetPrinters',
+  'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks',
+];
 
 const kResultMark = '\n@@orvane-result@@';
 
@@ -35,7 +60,7 @@ export class Host {
   // `executable`: the program the host runs as, a copy of this runtime by
   // default; `as`: its name there. Only the client itself is named Orvane:
   // the updater ends every process of that name.
-  constructor(name, { executable = process.execPath, as = 'addon-host' } = {}) {
+  constructor(name, { executable = addonRuntime.executable, as = 'addon-host' } = {}) {
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), `orvane-node-${name}-`));
     this.folder = path.join(this.root, 'app');
     this.home = path.join(this.root, 'home');
@@ -89,17 +114,27 @@ export class Host {
   // Runs `body`, the text of an async function body that sees `binding`,
   // `helpers` and `args`, in a new host process; resolves with its result,
   // exit status, signal and error output. `wrapper` runs the host under
-  // another program (for example with-cupsd).
+  // another program (for example with-cupsd). On generation 47 the body runs
+  // as a generator function, each `await` a `yield` that the runner resolves,
+  // so bodies for both runtimes keep to the syntax Node.js 5 knows.
   run(body, { env = {}, args = {}, wrapper = [], cwd } = {}) {
-    const script = path.join(this.root, `script-${process.hrtime.bigint()}.mjs`);
-    fs.writeFileSync(script, `
-import { createRequire } from 'node:module';
-import * as helpers from ${JSON.stringify(path.join(path.dirname(fileURLToPath(import.meta.url)), 'child.mjs'))};
-const require = createRequire(import.meta.url);
+    const stem = path.join(this.root, `script-${process.hrtime.bigint()}`);
+    const prelude = `
+const helpers = require(${JSON.stringify(childHelpers)});
 const args = ${JSON.stringify(args)};
-const binding = require(${JSON.stringify(bindingPath)});
+const binding = require(${JSON.stringify(bindingPath)});`;
+    const report = `(result) => process.stdout.write(${JSON.stringify(kResultMark)} + JSON.stringify(result == null ? null : result) + '\\n')`;
+    const script = legacyRuntime ? `${stem}.js` : `${stem}.mjs`;
+    fs.writeFileSync(script, legacyRuntime ? `'use strict';${prelude}
+helpers.runAsync(function* () {\n${body.replace(/\bawait\b/g, 'yield')}\n}).then(${report}, (error) => {
+  process.stderr.write(String(error && error.stack || error) + '\\n');
+  process.exitCode = 1;
+});
+` : `
+import { createRequire } from 'node:module';
+const require = createRequire(import.meta.url);${prelude}
 const result = await (async () => {\n${body}\n})();
-process.stdout.write(${JSON.stringify(kResultMark)} + JSON.stringify(result ?? null) + '\\n');
+(${report})(result);
 `);
     const command = [...wrapper, this.executable, script];
     return new Promise((resolve) => {
