@@ -81,7 +81,7 @@ int barcodeDots(int symbols) { return 2 * (symbols * 11 + 13); }
 
 std::vector<BarcodeCase> barcodeCases() {
     std::vector<BarcodeCase> cases;
-    const std::string letters = "Ab1-Cd2.Ef3 Gh4/Ij5+Kl6%Mn7$Op8:Qr9*St0";
+    const std::string letters = "Ab1-Cd2.Ef3 Gh4/Ij5+Kl6%Mn7$Op8:Qr9*St0u";  // 40
     for (std::size_t length = 1; length <= letters.size(); ++length) {
         const std::string text = letters.substr(0, length);
         for (const Route route : {Route::Device, Route::Spooler})
