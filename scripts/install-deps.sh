@@ -22,6 +22,11 @@ packages=(
   libssl-dev
   # Test set: the signed-installer tests make keys and certificates and sign installers.
   openssl osslsigncode
+  # Receipt view (receipt_view/), also for make run, which draws the sample receipt:
+  # FreeType, libpng and the font it draws with.
+  libfreetype-dev libpng-dev fonts-wqy-zenhei
+  # Receipt view tests only: zbar reads the drawn barcodes back.
+  libzbar-dev zbar-tools
 )
 # A machine without Node.js gets Debian's, with its add-on headers.
 if ! command -v node >/dev/null || [ ! -f /usr/include/node/node.h ]; then

@@ -36,6 +36,16 @@ addon_show() {
   done
   echo "--- sample receipt: the bytes the USB printer received"
   od -A d -t x1z -v "$addon_usb/dev/usb/lp0"
+  # The same bytes drawn as the printer would print them (receipt_view/).
+  local viewer png="$sandbox/sample-receipt.png"
+  viewer="$(dirname "$bin")/bin/orvane_receipt_view"
+  if [ -x "$viewer" ] && "$viewer" --escpos "$addon_usb/dev/usb/lp0" --paper 80 -o "$png" >"$sandbox/sample-receipt.log" 2>&1; then
+    echo "--- sample receipt drawn: $png"
+    [ -t 1 ] && "$viewer" --escpos "$addon_usb/dev/usb/lp0" --paper 80 -o "$png" --preview | sed '$d'
+  else
+    echo "--- sample receipt not drawn:"
+    cat "$sandbox/sample-receipt.log" 2>/dev/null
+  fi
   echo
   echo "--- add-on log ($log)"
   tr -d '\r' <"$log" 2>/dev/null || echo "  (none)"
