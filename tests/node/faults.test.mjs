@@ -316,6 +316,8 @@ const spoolerCases = [
     body: `
       binding.setDriverName('Held');
       binding.print('<p_s><h1>first<p_e><o_s>T-1<o_e>');
+      // The printer is read when the print runs.
+      await helpers.eventually(() => count('driverPrintAsync ret:') === 1, 'the first print');
       binding.setDriverName('Receipt');
       binding.print('<p_s><h1>second<p_e><o_s>T-1<o_e>');
       await printed('Receipt,Held', 1);
