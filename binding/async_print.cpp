@@ -67,6 +67,7 @@ private:
         }
         if (running) logLine("process exit: a print still running is not reported printed");
         for (const auto& request : rest) logLine("process exit: not printed: %s", request->text);
+        addon_log::flush();
     }
 
     std::mutex lock_;
