@@ -1,6 +1,11 @@
 #include "addon_log.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "files.h"
 #include "named_lock.h"
@@ -93,26 +98,104 @@ std::string composeLine(const platform::LocalTime& when, std::string_view catego
     return line;
 }
 
-void appendLine(std::string_view category, std::string_view message) {
-    static platform::NamedMutex lock(L"XDUPLOG");
-    const std::wstring& path = logPath();
-    // A hold that timed out still writes: losing no line matters more than
-    // the rare interleaving with a writer that hangs.
-    const auto hold = lock.lock(kLockWait);
-    const std::string line = composeLine(platform::localTimeNow(), category, message);
-    // Written as a text-mode stream writes it on Windows: every line feed,
-    // the one that ends the line included, becomes CR LF.
-    std::string bytes;
-    bytes.reserve(line.size() + 2);
-    for (const char c : line) {
-        if (c == '\n') bytes += '\r';
-        bytes += c;
+namespace {
+
+// Lines wait here, in the order they were logged, for the log's writer
+// thread, which appends them a batch at a time under the cross-process log
+// lock; the calling thread (the script thread included) never takes that lock
+// or touches the file. Never destroyed: threads may log while the process's
+// static objects are torn down.
+class LineQueue {
+public:
+    void push(std::string_view category, std::string_view message) {
+        std::lock_guard guard(lock_);
+        if (!started_) start();
+        // Read under the queue's lock, so that the process's lines are in time order.
+        pending_.push_back(composeLine(platform::localTimeNow(), category, message));
+        wake_.notify_one();
     }
-    bytes += "\r\n";
-    if (!path.empty()) platform::appendToFile(path, bytes.data(), bytes.size());
+
+    // Writes what is queued now, on the calling thread; at exit, where the
+    // writer thread may be gone (Windows ends the other threads first).
+    void flush() {
+        // The writer thread may be writing its batch: it waits at most
+        // kLockWait for the log lock, then writes. One killed in the middle
+        // of its batch would hold this for ever.
+        std::unique_lock writing(writing_, std::defer_lock);
+        (void)writing.try_lock_for(2 * kLockWait + std::chrono::seconds(1));
+        writeBatch(take());
+    }
+
+    static LineQueue& instance() {
+        static LineQueue* queue = new LineQueue;
+        return *queue;
+    }
+
+private:
+    void start() {
+        started_ = true;
+        // A copy: the exit handler below runs after the static objects made
+        // later are gone.
+        path_ = logPath();
+        std::thread([this] { run(); }).detach();
+        std::atexit([] { instance().flush(); });
+    }
+
+    std::vector<std::string> take() {
+        std::lock_guard guard(lock_);
+        std::vector<std::string> batch;
+        batch.swap(pending_);
+        return batch;
+    }
+
+    void run() {
+        for (;;) {
+            {
+                std::unique_lock hold(lock_);
+                wake_.wait(hold, [this] { return !pending_.empty(); });
+            }
+            // Taken and written under one lock, so batches reach the file in order.
+            std::lock_guard writing(writing_);
+            writeBatch(take());
+        }
+    }
+
+    void writeBatch(const std::vector<std::string>& lines) {
+        if (lines.empty()) return;
+        // Written as a text-mode stream writes it on Windows: every line
+        // feed, the one that ends the line included, becomes CR LF.
+        std::string bytes;
+        for (const std::string& line : lines) {
+            for (const char c : line) {
+                if (c == '\n') bytes += '\r';
+                bytes += c;
+            }
+            bytes += "\r\n";
+        }
+        static platform::NamedMutex* lock = new platform::NamedMutex(L"XDUPLOG");
+        // A hold that timed out still writes: losing no line matters more than
+        // the rare interleaving with a writer that hangs.
+        const auto hold = lock->lock(kLockWait);
+        if (!path_.empty()) platform::appendToFile(path_, bytes.data(), bytes.size());
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<std::string> pending_;
+    bool started_ = false;
+    std::wstring path_;  // set before the writer starts, then only read
+    std::timed_mutex writing_;
+};
+
+}  // namespace
+
+void appendLine(std::string_view category, std::string_view message) {
+    LineQueue::instance().push(category, message);
 }
 
 }  // namespace detail
+
+void flush() { detail::LineQueue::instance().flush(); }
 
 const std::wstring& logPath() {
     static const std::wstring path = [] {

@@ -102,8 +102,9 @@ std::string render(std::string_view format, std::span<const Argument> arguments,
 // Time stamp, category part and message, as one line without its end.
 std::string composeLine(const platform::LocalTime& when, std::string_view category, std::string_view message);
 
-// Appends one line to the log under the log lock, reading the time once the
-// lock is held so that the file's lines stay in time order; failures are silent.
+// Queues one line for the log's writer thread, stamped with the time now;
+// the writer appends the queued lines in order under the log lock, and what
+// is still queued when the process exits is written then. Failures are silent.
 void appendLine(std::string_view category, std::string_view message);
 
 }  // namespace detail
@@ -132,6 +133,9 @@ std::string formatMessage(FormatFor<Args...> format, const Args&... args) {
     return detail::render(format.text(), arguments, kMaxMessageBytes);
 }
 
+// Writes the lines queued so far before returning.
+void flush();
+
 // The full path of the log file, worked out once from the host executable's
 // folder; empty when it would be too long to open.
 const std::wstring& logPath();
@@ -152,8 +156,9 @@ std::string formatLogLine(std::string_view category, addon_log::FormatFor<Args..
     return formatLogLine<Args...>(platform::localTimeNow(), category, format, args...);
 }
 
-// Appends one line, ended by CR LF, while holding the log lock that all
-// writers share. Nothing is reported; the result is always 1.
+// Appends one line, ended by CR LF: queued at once, written in order by the
+// log's writer thread while it holds the log lock that all writers share.
+// Nothing is reported; the result is always 1.
 template <typename... Args>
 int writeLogLine(std::string_view category, addon_log::FormatFor<Args...> format, const Args&... args) {
     addon_log::detail::appendLine(category, addon_log::formatMessage<Args...>(format, args...));

@@ -1,67 +1,44 @@
 // Print work off the script thread. `print` and `NoDriverPrint` turn each call
 // into a PrintRequest and return at once; the print itself runs as a work
-// step on the runtime's worker pool, and its outcome goes to the add-on log.
+// step on the add-on's print thread, and its outcome goes to the add-on log.
 //
-// The requests of one script thread form a lane: they are handed to the pool
-// one at a time, in the order the script made them, so two prints never
-// share the device or the spooler and the rest of the pool stays free for the
-// runtime's own work. A process-wide lock also keeps the lanes of different
-// script threads (workers) from printing at once.
+// One print thread serves the whole process: requests from every script
+// thread (the main one and workers) wait in one queue and print one at a
+// time in the order they were queued. The thread takes the next request as
+// soon as the previous one is done, whatever the script threads are doing,
+// and it outlives the script thread that queued a request: a worker that
+// ends leaves its receipts printing, and at process exit the queue is given
+// up to kExitDrain to empty before what is left is logged as not printed.
 #pragma once
 
 #include <uv.h>
 
-#include <deque>
-#include <functional>
+#include <chrono>
 #include <memory>
 #include <string>
 
 class DriverPrinter;
-class PrintLane;
 
 struct PrintRequest {
-    PrintRequest(std::string receipt, DriverPrinter& target, uv_work_cb workStep)
-        : text(std::move(receipt)), printer(target), step(workStep) {
+    PrintRequest(std::string receipt, std::shared_ptr<DriverPrinter> target, uv_work_cb workStep)
+        : text(std::move(receipt)), printer(std::move(target)), step(workStep) {
         work.data = this;
     }
 
-    uv_work_t work{};
-    std::string text;         // the receipt as the script passed it, UTF-8
-    DriverPrinter& printer;   // outlives the request
-    uv_work_cb step;          // driverPrintAsync or printAsync
-    PrintLane* lane = nullptr;
+    uv_work_t work{};                        // its data points back here; the step takes it
+    std::string text;                        // the receipt as the script passed it, UTF-8
+    std::shared_ptr<DriverPrinter> printer;  // kept alive until the request has printed
+    uv_work_cb step;                         // driverPrintAsync or printAsync
 };
 
 // Work steps; each reads the printer's settings when it runs, not when the
 // script queued the request.
 void driverPrintAsync(uv_work_t* work);
 void printAsync(uv_work_t* work);
-// Completion on the script thread: releases the request and hands the lane's
-// next one to the pool.
-void afterPrint(uv_work_t* work, int status);
 
-// The print requests of one event loop; used on that loop's thread only.
-class PrintLane {
-public:
-    explicit PrintLane(uv_loop_t* loop) : loop_(loop) {}
-    PrintLane(const PrintLane&) = delete;
-    PrintLane& operator=(const PrintLane&) = delete;
+// How long the process end waits for queued receipts, all of them together.
+inline constexpr std::chrono::seconds kExitDrain{30};
 
-    // Takes the request; it runs once those queued before it have finished.
-    void queue(std::unique_ptr<PrintRequest> request);
-
-    bool idle() const { return !running_ && waiting_.empty(); }
-    // Calls `done` once every request queued so far has finished: at once
-    // when the lane is idle, else from the last completion. `done` may
-    // destroy the lane.
-    void whenIdle(std::function<void()> done);
-
-private:
-    friend void afterPrint(uv_work_t* work, int status);
-    void startNext();
-
-    uv_loop_t* loop_;
-    std::deque<std::unique_ptr<PrintRequest>> waiting_;
-    std::unique_ptr<PrintRequest> running_;
-    std::function<void()> whenIdle_;
-};
+// Hands the request to the print thread (started on first use); takes only
+// the queue's own short lock.
+void queuePrintRequest(std::unique_ptr<PrintRequest> request);

@@ -25,27 +25,20 @@
 namespace {
 
 void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> module, void* priv);
-void releaseThreadState(void* arg, void (*done)(void*), void* doneArg);
+void releasePrinter(void* arg);
 
 }  // namespace
 
 // ---- Runtime generations ----------------------------------------------------
 // 47: Node.js 5.x (V8 4.6, libuv 1.8), the client's runtime: one script
-//     thread, the default loop, and end-of-process hooks that run once that
-//     loop has no work left.
-// 115: Node.js 20, where worker threads load the add-on too: each has a loop
-//     of its own, an asynchronous clean-up hook, and finds the add-on by its
-//     per-context initializer because the library maps only once.
+//     thread and end-of-process hooks that run once its loop has no work left.
+// 115: Node.js 20, where worker threads load the add-on too: each has an
+//     environment clean-up hook, and finds the add-on by its per-context
+//     initializer because the library maps only once.
 #if NODE_MODULE_VERSION == 47
 namespace {
 
-uv_loop_t* eventLoopOf(v8::Isolate* /*isolate*/) { return uv_default_loop(); }
-
-// The loop has drained when the hook runs, so the lane is idle and its
-// release completes at once.
-void whenEnvironmentEnds(v8::Isolate* /*isolate*/, void* state) {
-    node::AtExit([](void* arg) { releaseThreadState(arg, [](void*) {}, nullptr); }, state);
-}
+void whenEnvironmentEnds(v8::Isolate* /*isolate*/, void* owner) { node::AtExit(releasePrinter, owner); }
 
 v8::String::Utf8Value utf8Of(v8::Isolate* /*isolate*/, v8::Local<v8::String> value) {
     return v8::String::Utf8Value(value);
@@ -55,11 +48,8 @@ v8::String::Utf8Value utf8Of(v8::Isolate* /*isolate*/, v8::Local<v8::String> val
 #elif NODE_MODULE_VERSION == 115
 namespace {
 
-uv_loop_t* eventLoopOf(v8::Isolate* isolate) { return node::GetCurrentEventLoop(isolate); }
-
-// The handle only allows an early removal, which is never wanted.
-void whenEnvironmentEnds(v8::Isolate* isolate, void* state) {
-    node::AddEnvironmentCleanupHook(isolate, releaseThreadState, state);
+void whenEnvironmentEnds(v8::Isolate* isolate, void* owner) {
+    node::AddEnvironmentCleanupHook(isolate, releasePrinter, owner);
 }
 
 v8::String::Utf8Value utf8Of(v8::Isolate* isolate, v8::Local<v8::String> value) {
@@ -89,33 +79,19 @@ constexpr std::uint32_t kPrinterSlot = 2;
 
 constexpr char kControlPanelCommand[] = "cmd /c control.exe  /name ";
 
-// What a script thread has of the add-on besides its printer: the lane its
-// print requests wait in. Released with the thread's environment, once every
-// request it queued has printed.
-struct ThreadState {
-    explicit ThreadState(v8::Isolate* owner) : isolate(owner), lane(eventLoopOf(owner)) {}
+// The isolate's hold on its printer object. Queued print requests hold it
+// too, so a printer outlives the environment that made it until its last
+// receipt has printed.
+struct PrinterOwner {
     v8::Isolate* isolate;
-    PrintLane lane;
+    std::shared_ptr<DriverPrinter> printer;
 };
 
-thread_local ThreadState* t_state = nullptr;
-
-// The environment is ending (a worker stops, or the process exits): its
-// queued receipts still print, then the printer object goes with it.
-void releaseThreadState(void* arg, void (*done)(void*), void* doneArg) {
-    auto* state = static_cast<ThreadState*>(arg);
-    state->lane.whenIdle([state, done, doneArg] {
-        delete static_cast<DriverPrinter*>(state->isolate->GetData(kPrinterSlot));
-        state->isolate->SetData(kPrinterSlot, nullptr);
-        if (t_state == state) t_state = nullptr;
-        delete state;
-        done(doneArg);
-    });
-}
-
-void adoptIsolate(v8::Isolate* isolate) {
-    t_state = new ThreadState(isolate);
-    whenEnvironmentEnds(isolate, t_state);
+// The environment is ending (a worker stops, or the process exits normally).
+void releasePrinter(void* arg) {
+    auto* owner = static_cast<PrinterOwner*>(arg);
+    owner->isolate->SetData(kPrinterSlot, nullptr);
+    delete owner;
 }
 
 // The isolate's printer object, made on first use; none without an isolate.
@@ -131,10 +107,10 @@ DriverPrinter* getDriverPrinter() {
         return static_cast<DriverPrinter*>(data);
     }
     logLine("data is NULL");
-    auto* printer = new DriverPrinter();
-    isolate->SetData(kPrinterSlot, printer);
-    adoptIsolate(isolate);
-    return printer;
+    auto* owner = new PrinterOwner{isolate, std::make_shared<DriverPrinter>()};
+    isolate->SetData(kPrinterSlot, owner->printer.get());
+    whenEnvironmentEnds(isolate, owner);
+    return owner->printer.get();
 }
 
 // 8-bit text read as UTF-8 up to its first zero byte; the empty string when
@@ -219,9 +195,8 @@ void appendListed(std::vector<ListedPrinter>& out, const std::vector<PrinterEntr
     for (const PrinterEntry& entry : entries) out.push_back({ansiToUtf8(entry.name), entry.port, nodriver});
 }
 
-void queuePrint(const Info& info, DriverPrinter& printer, std::string text, uv_work_cb step) {
-    if (t_state == nullptr || t_state->isolate != info.GetIsolate()) adoptIsolate(info.GetIsolate());
-    t_state->lane.queue(std::make_unique<PrintRequest>(std::move(text), printer, step));
+void queuePrint(DriverPrinter& printer, std::string text, uv_work_cb step) {
+    queuePrintRequest(std::make_unique<PrintRequest>(std::move(text), printer.shared_from_this(), step));
 }
 
 // Control Panel canonical names, such as Microsoft.DevicesAndPrinters. The
@@ -246,7 +221,7 @@ void print(const Info& info) {
     DriverPrinter* printer = printerFor(info);
     if (printer == nullptr) return;
     logLine("begin print order");
-    queuePrint(info, *printer, std::move(text), driverPrintAsync);
+    queuePrint(*printer, std::move(text), driverPrintAsync);
     info.GetReturnValue().Set(0);
 }
 
@@ -422,7 +397,7 @@ void NoDriverPrint(const Info& info) {
     if (!readText(info, text)) return;
     DriverPrinter* printer = printerFor(info);
     if (printer == nullptr) return;
-    queuePrint(info, *printer, std::move(text), printAsync);
+    queuePrint(*printer, std::move(text), printAsync);
     info.GetReturnValue().Set(0);
 }
 

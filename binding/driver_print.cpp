@@ -1,6 +1,7 @@
 // Driver printing: receipts as RAW spooler documents, the drawn test page,
 // and the tracked tasks that receipts with an order id leave behind.
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "addon_log.h"
@@ -14,6 +15,8 @@ using namespace std::string_view_literals;
 constexpr char kWrapperDocument[] = "zorvoldinterface";
 constexpr char kParagraphDocument[] = "tamq_doc";
 constexpr char kTrackedDocumentPrefix[] = "tamq_";
+// The longest job name the spooler keeps (an IPP name).
+constexpr std::size_t kMaxDocumentName = 255;
 constexpr char kTestDocument[] = "pelloqtest";
 // Time the spooler gets to take the jobs before the queue is counted again.
 constexpr auto kSpoolerSettle = std::chrono::milliseconds(200);
@@ -40,26 +43,33 @@ int DriverPrinter::PrintOrder(const std::string& receipt) {
     const int before = queries.jobCount(printer);
     const std::string text = utf8ToAnsi(receipt);
     // The order id only names the task; the paragraphs print as they stand.
+    // It is reported as the script gave it, so it is taken from the UTF-8 text.
     std::string orderId;
     {
-        std::string rest = text;
+        std::string rest = receipt;
         splitOrderId(rest, orderId);
     }
-    const std::string documentName = orderId.empty() ? kParagraphDocument : trackedDocumentName(orderId);
+    std::string documentName = kParagraphDocument;
+    if (!orderId.empty()) documentName = reserveDocumentName(utf8ToAnsi(orderId));
 
-    int documents = 0;
+    std::vector<int> jobs;
     {
         platform::WrapperDocument wrapper(printer, kWrapperDocument);
         for (const std::string_view paragraph : splitParagraphs(text, Route::Spooler)) {
-            if (PrintPara(printer, wrapper, tokenizeSegments(paragraph), documentName) == 0) ++documents;
+            const int job = PrintPara(printer, wrapper, tokenizeSegments(paragraph), documentName);
+            if (job > 0) jobs.push_back(job);
         }
         wrapper.end();
     }
-    // A receipt none of whose documents reached the spooler is not tracked:
-    // with no jobs to wait for it would count as printed at once.
-    if (!orderId.empty() && documents > 0) {
+    if (!orderId.empty()) {
         std::lock_guard guard(tasksLock_);
-        trackedTasks.push_back(makeTrackedTask(queries.clock(), orderId, documentName, documents));
+        // A receipt none of whose documents reached the spooler is not
+        // tracked: with no jobs to wait for it would count as printed at once.
+        if (jobs.empty()) {
+            namesInUse_.erase(documentName);
+        } else {
+            trackedTasks.push_back(makeTrackedTask(queries.clock(), orderId, documentName, printer, std::move(jobs)));
+        }
     }
     std::this_thread::sleep_for(kSpoolerSettle);
     const int after = queries.jobCount(printer);
@@ -75,7 +85,9 @@ int DriverPrinter::PrintPara(const std::string& printer, platform::WrapperDocume
     encodeParagraph(segments, Route::Spooler, sink);
     document.end();
     wrapper.endPage();
-    return 0;
+    // The job id lets tracking follow this very job; a spooler that gives
+    // none still took the document.
+    return document.jobId() > 0 ? document.jobId() : 0;
 }
 
 int DriverPrinter::PrintTestMsg() {
@@ -100,24 +112,19 @@ int DriverPrinter::printTestPage() {
     return 0;
 }
 
-// "tamq_" and the order id, cut to the record's 33 bytes; a name that a
-// tracked task already has (the same order printed again, or a long id cut to
-// the same bytes) gets a number, so that no two tasks count each other's jobs.
-std::string DriverPrinter::trackedDocumentName(const std::string& orderId) {
+// "tamq_" and the order id (up to the spooler's name length); a name that a
+// tracked task already has, or that a task being judged holds, gets a number,
+// so that no two tasks count each other's jobs.
+std::string DriverPrinter::reserveDocumentName(const std::string& ansiOrderId) {
     std::lock_guard guard(tasksLock_);
-    const std::string base = kTrackedDocumentPrefix + orderId;
-    auto taken = [&](const std::string& name) {
-        for (const auto& task : trackedTasks) {
-            if (name == task.documentName) return true;
-        }
-        return false;
-    };
-    std::string name = base.substr(0, kMaxTrackedDocumentName);
-    while (taken(name)) {
+    const std::string base = kTrackedDocumentPrefix + ansiOrderId;
+    std::string name = base.substr(0, kMaxDocumentName);
+    while (namesInUse_.count(name) != 0) {
         std::string suffix(1, '#');
         suffix += std::to_string(++documentSequence_);
-        name = base.substr(0, kMaxTrackedDocumentName - suffix.size()) + suffix;
+        name = base.substr(0, kMaxDocumentName - suffix.size()) + suffix;
     }
+    namesInUse_.insert(name);
     return name;
 }
 
@@ -126,17 +133,30 @@ std::string DriverPrinter::GetPrintedTasks(const std::string& printerList) {
     const std::vector<std::string> names = splitOnComma(printerList);
     if (names.empty()) return result;
     // Only tasks recorded before the queues are read are judged by them; a
-    // task a worker records meanwhile waits for the next call.
+    // task a worker records meanwhile waits for the next call. The tasks
+    // being judged keep their document names reserved.
     std::vector<TrackedTask> tasks;
     {
         std::lock_guard guard(tasksLock_);
         tasks.swap(trackedTasks);
     }
+    std::set<std::string> left;
+    for (const auto& task : tasks) left.insert(task.documentName);
     JobSnapshot snapshot;
     snapshotJobs(names, snapshot, queries.jobs);
-    collectPrintedTasks(tasks, snapshot, result, monitorTime.load(), queries.clock());
+    collectPrintedTasks(tasks, snapshot, result, monitorTime.load(), queries.clock(),
+                        queries.keepsFinishedJobs() ? MissingJob::Unknown : MissingJob::Left,
+                        [](const TrackedTask& task, int job, bool known) {
+                            if (known) {
+                                logLine("print task %s not printed: job %d was cancelled or aborted", task.orderId, job);
+                            } else {
+                                logLine("print task %s not printed: job %d is unknown to the spooler", task.orderId, job);
+                            }
+                        });
+    for (const auto& task : tasks) left.erase(task.documentName);
     {
         std::lock_guard guard(tasksLock_);
+        for (const auto& name : left) namesInUse_.erase(name);
         trackedTasks.insert(trackedTasks.begin(), tasks.begin(), tasks.end());
     }
     return result;

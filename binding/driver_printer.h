@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,9 +48,10 @@ struct SpoolerQueries {
     std::function<int(const std::string&)> jobCount = queuedJobCount;
     JobLister jobs = platform::listQueuedJobs;
     std::function<std::int32_t()> clock = calendarSeconds;
+    std::function<bool()> keepsFinishedJobs = platform::spoolerKeepsFinishedJobs;
 };
 
-class DriverPrinter {
+class DriverPrinter : public std::enable_shared_from_this<DriverPrinter> {
 public:
     DriverPrinter();
     DriverPrinter(const DriverPrinter&) = delete;
@@ -69,10 +72,11 @@ public:
 
     // Prints a receipt (UTF-8 with mark-up) on the printer named at the
     // start, one RAW document per paragraph. 0 when the queue grew meanwhile,
-    // else 1. A receipt with an order id becomes a tracked task.
+    // else 1. A receipt with an order id becomes a tracked task of the jobs
+    // the spooler took.
     int PrintOrder(const std::string& receipt);
-    // One paragraph as one RAW document; 0, or -1 when the printer or the
-    // document did not open.
+    // One paragraph as one RAW document; its job id (0 when the spooler
+    // gives none), or -1 when the printer or the document did not open.
     int PrintPara(const std::string& printer, platform::WrapperDocument& wrapper,
                   const std::vector<ReceiptSegment>& segments, const std::string& documentName);
     // Prints the test page; 1 when the printer's queue grew meanwhile, else 0.
@@ -80,19 +84,23 @@ public:
     int printTestPage();
 
     // Order ids of tracked tasks printed on the listed printers ("," between
-    // names and between ids).
+    // names and between ids); only printers whose queue could be read judge
+    // their tasks.
     std::string GetPrintedTasks(const std::string& printerList);
 
     std::vector<TrackedTask> trackedTaskList() const;
 
 private:
-    std::string trackedDocumentName(const std::string& orderId);
+    // A document name no tracked task uses, held until its task leaves.
+    std::string reserveDocumentName(const std::string& ansiOrderId);
 
     mutable std::mutex nameLock_;
     std::string printerName_ = "XP-58";
 
-    // Recorded by print workers, collected by the script thread.
+    // Recorded by the print thread, collected by the script thread; held only
+    // to move tasks and names in and out, never over a spooler call.
     mutable std::mutex tasksLock_;
     std::vector<TrackedTask> trackedTasks;
+    std::set<std::string> namesInUse_;
     unsigned documentSequence_ = 0;
 };

@@ -5,12 +5,7 @@
 
 namespace {
 
-template <std::size_t N>
-void copyCut(char (&field)[N], std::string_view text) {
-    const std::size_t n = std::min(text.size(), N - 1);
-    std::copy_n(text.data(), n, field);
-    field[n] = '\0';
-}
+using platform::JobState;
 
 // Whole ids only: order 12 is not already there because order 123 is.
 bool containsId(std::string_view list, std::string_view id) {
@@ -29,15 +24,52 @@ void appendId(std::string& result, std::string_view id) {
     result += id;
 }
 
+enum class Verdict { Printed, NotPrinted, Waiting, Progressing };
+
+struct Judgement {
+    Verdict verdict = Verdict::Waiting;
+    int job = 0;         // the job that decided a NotPrinted verdict
+    bool known = true;   // false when that job vanished from a spooler that keeps finished jobs
+};
+
+Judgement judge(TrackedTask& task, const std::vector<platform::QueuedJob>& queue, MissingJob missing) {
+    bool allCompleted = true;
+    bool anyProgress = false;
+    for (std::size_t i = 0; i < task.jobIds.size(); ++i) {
+        const int id = task.jobIds[i];
+        const auto listed = std::find_if(queue.begin(), queue.end(), [&](const auto& job) { return job.id == id; });
+        JobState state = JobState::Failed;
+        bool known = true;
+        if (listed != queue.end()) {
+            state = listed->state;
+            // A job that has begun printing pages is printing, whatever state word came with it.
+            if (state == JobState::Waiting && listed->pagesPrinted > 0) state = JobState::Printing;
+        } else if (missing == MissingJob::Left) {
+            // Gone from a spooler that forgets: the last word seen decides.
+            state = task.lastSeen[i] == JobState::Failed ? JobState::Failed : JobState::Completed;
+        } else {
+            known = false;
+        }
+        task.lastSeen[i] = state;
+        if (state == JobState::Failed) return {Verdict::NotPrinted, id, known};
+        if (state != JobState::Completed) allCompleted = false;
+        if (state != JobState::Waiting) anyProgress = true;
+    }
+    if (allCompleted) return {Verdict::Printed};
+    return {anyProgress ? Verdict::Progressing : Verdict::Waiting};
+}
+
 }  // namespace
 
-TrackedTask makeTrackedTask(std::int32_t time, std::string_view orderId, std::string_view documentName,
-                            std::int32_t expectedJobs) {
+TrackedTask makeTrackedTask(std::int32_t time, std::string orderId, std::string documentName, std::string printer,
+                            std::vector<int> jobIds) {
     TrackedTask task;
     task.time = time;
-    copyCut(task.orderId, orderId);
-    copyCut(task.documentName, documentName);
-    task.expectedJobs = expectedJobs;
+    task.orderId = std::move(orderId);
+    task.documentName = std::move(documentName);
+    task.printer = std::move(printer);
+    task.lastSeen.assign(jobIds.size(), JobState::Waiting);
+    task.jobIds = std::move(jobIds);
     return task;
 }
 
@@ -57,18 +89,8 @@ std::vector<std::string> splitOnComma(std::string_view text) {
 }
 
 void snapshotPrinterJobs(JobSnapshot& snapshot, const std::string& printer, const JobLister& lister) {
-    const auto jobs = lister(printer.substr(0, kMaxSpoolerName));
-    if (!jobs) return;
-    for (const auto& job : *jobs) {
-        auto [entry, added] = snapshot.try_emplace(job.document);
-        JobTally& tally = entry->second;
-        if (added) {
-            tally = {1, job.totalPages, job.pagesPrinted, job.document};
-        } else {
-            ++tally.count;
-            if (tally.pagesPrinted <= 0) tally.pagesPrinted = job.pagesPrinted;
-        }
-    }
+    if (printer.size() > kMaxSpoolerName || snapshot.count(printer) != 0) return;
+    if (auto jobs = lister(printer)) snapshot.emplace(printer, std::move(*jobs));
 }
 
 void snapshotJobs(const std::vector<std::string>& printers, JobSnapshot& snapshot, const JobLister& lister) {
@@ -77,18 +99,23 @@ void snapshotJobs(const std::vector<std::string>& printers, JobSnapshot& snapsho
 }
 
 std::size_t collectPrintedTasks(std::vector<TrackedTask>& tasks, const JobSnapshot& snapshot, std::string& result,
-                                std::int32_t monitorTime, std::int32_t now) {
+                                std::int32_t monitorTime, std::int32_t now, MissingJob missing,
+                                const std::function<void(const TrackedTask&, int job, bool known)>& notPrinted) {
     for (auto task = tasks.begin(); task != tasks.end();) {
-        const auto found = snapshot.find(task->documentName);
-        if (found == snapshot.end()) {
-            // Its jobs have left every queue: printed, and reported each time.
-            appendId(result, task->orderId);
-        } else if (found->second.pagesPrinted > 0 || found->second.count < task->expectedJobs) {
+        const auto queue = snapshot.find(task->printer);
+        if (queue == snapshot.end()) {
+            ++task;
+            continue;
+        }
+        const Judgement judgement = judge(*task, queue->second, missing);
+        if (judgement.verdict == Verdict::Printed) {
             if (!containsId(result, task->orderId)) appendId(result, task->orderId);
+        } else if (judgement.verdict == Verdict::NotPrinted) {
+            if (notPrinted) notPrinted(*task, judgement.job, judgement.known);
         } else {
             const auto waited = static_cast<std::int32_t>(static_cast<std::uint32_t>(now) -
                                                           static_cast<std::uint32_t>(task->time));
-            if (waited <= monitorTime) {
+            if (judgement.verdict == Verdict::Progressing || waited <= monitorTime) {
                 ++task;
                 continue;
             }

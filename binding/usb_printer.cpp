@@ -1,5 +1,6 @@
 #include "usb_printer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "addon_log.h"
@@ -20,27 +21,55 @@ bool isPrintingDevice(std::string_view description) {
            description.find(kPrintingSupport936) != std::string_view::npos;
 }
 
-std::size_t loggedWrite(platform::UsbDeviceFile& device, std::string_view bytes) {
+platform::UsbDeviceFile::WriteResult loggedWrite(platform::UsbDeviceFile& device, std::string_view bytes) {
     const auto result = device.write(bytes.data(), bytes.size());
     logLine("WriteFile ret:%d, Written: %d", result.ok ? 1 : 0, static_cast<int>(result.written));
-    return result.written;
+    return result;
 }
 
-// Every piece of the paragraph is one logged write to the open device.
+// Every piece of the paragraph is one logged write to the open device; a
+// write the device took only in part goes on with the rest until the piece is
+// done, the device refuses, stops taking bytes or the piece's time is up.
+// After a piece that did not get through, nothing more is written: the
+// receipt cannot be whole, and each further write would wait for its time-out.
 class DeviceSink : public RouteSink {
 public:
-    explicit DeviceSink(platform::UsbDeviceFile& device) : device_(device) {}
+    DeviceSink(platform::UsbDeviceFile& device, std::chrono::milliseconds timeout)
+        : device_(device), timeout_(timeout) {}
     void write(std::string_view bytes) override {
-        if (bytes.empty()) {
-            loggedWrite(device_, bytes);
-        } else {
-            UsbPrinter::writeToDevice(device_, bytes.data(), bytes.size());
+        if (failed_) return;
+        const auto deadline = std::chrono::steady_clock::now() + timeout_;
+        std::size_t done = 0;
+        for (;;) {
+            const auto result = loggedWrite(device_, bytes.substr(done));
+            done += std::min(result.written, bytes.size() - done);
+            if (result.ok && done == bytes.size()) return;
+            if (!result.ok || result.written == 0 || std::chrono::steady_clock::now() >= deadline) break;
         }
+        failed_ = true;
+        logLine("device write incomplete: %d of %d bytes", static_cast<int>(done), static_cast<int>(bytes.size()));
     }
+    bool failed() const { return failed_; }
 
 private:
     platform::UsbDeviceFile& device_;
+    std::chrono::milliseconds timeout_;
+    bool failed_ = false;
 };
+
+// The printing devices among the present ones; nullopt when the devices
+// cannot be queried. Touches no state of the printer.
+std::optional<std::vector<UsbDeviceRecord>> scanPrintingDevices() {
+    const auto found = platform::listUsbDeviceInterfaces();
+    if (!found) return std::nullopt;
+    std::vector<UsbDeviceRecord> records;
+    for (const auto& device : *found) {
+        if (!isPrintingDevice(device.description)) continue;
+        records.push_back({device.instanceId, device.description, device.devicePath,
+                           deviceNameFromInstanceId(device.instanceId)});
+    }
+    return records;
+}
 
 }  // namespace
 
@@ -51,22 +80,13 @@ std::string deviceNameFromInstanceId(std::string_view instanceId) {
     return std::string(name.substr(0, name.find('\\')));
 }
 
-int UsbPrinter::enumUsbPrinters(std::vector<PrinterEntry>& list) {
-    std::lock_guard guard(lock_);
-    return enumerateLocked(list);
-}
+int UsbPrinter::enumUsbPrinters(std::vector<PrinterEntry>& list) { return storeDevices(scanPrintingDevices(), list); }
 
-int UsbPrinter::enumerateLocked(std::vector<PrinterEntry>& list) {
-    devices.clear();
-    const auto found = platform::listUsbDeviceInterfaces();
-    if (!found) return 1;
-    for (const auto& device : *found) {
-        if (!isPrintingDevice(device.description)) continue;
-        devices.push_back({device.instanceId, device.description, device.devicePath,
-                           deviceNameFromInstanceId(device.instanceId)});
-    }
+int UsbPrinter::storeDevices(std::optional<std::vector<UsbDeviceRecord>> found, std::vector<PrinterEntry>& list) {
+    std::lock_guard guard(lock_);
+    devices = found ? std::move(*found) : std::vector<UsbDeviceRecord>();
     for (const auto& record : devices) list.push_back({record.deviceName, kUsbPort});
-    return static_cast<int>(devices.size());
+    return found ? static_cast<int>(devices.size()) : 1;
 }
 
 void UsbPrinter::setDriver(std::string name) {
@@ -89,28 +109,42 @@ void UsbPrinter::setWriteTimeout(std::chrono::milliseconds timeout) {
     writeTimeout_ = timeout;
 }
 
-int UsbPrinter::WritePrintData(std::string text) {
-    std::lock_guard guard(lock_);
-    if (m_string_driver.empty()) return kUsbNoDeviceChosen;
+int UsbPrinter::WritePrintData(std::string text, const std::optional<std::string>& reportedId) {
+    std::string chosen;
+    std::chrono::milliseconds timeout{};
+    {
+        std::lock_guard guard(lock_);
+        chosen = m_string_driver;
+        timeout = writeTimeout_;
+    }
+    if (chosen.empty()) return kUsbNoDeviceChosen;
     std::string orderId;
-    splitOrderId(text, orderId);
+    if (splitOrderId(text, orderId) && reportedId) orderId = *reportedId;
     std::vector<PrinterEntry> scratch;
-    if (enumerateLocked(scratch) == 0) return kUsbNoDevices;
-    const UsbDeviceRecord* chosen = nullptr;
-    for (const auto& record : devices) {
-        if (record.deviceName == m_string_driver) {
-            chosen = &record;
-            break;
+    if (enumUsbPrinters(scratch) == 0) return kUsbNoDevices;
+    std::optional<UsbDeviceRecord> device;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& record : devices) {
+            if (record.deviceName == chosen) {
+                device = record;
+                break;
+            }
         }
     }
-    if (chosen == nullptr) return kUsbDeviceNotFound;
-    logLine("begin print %s", chosen->devicePath);
+    if (!device) return kUsbDeviceNotFound;
+    logLine("begin print %s", device->devicePath);
     for (const std::string_view paragraph : splitParagraphs(text, Route::Device)) {
         const auto segments = tokenizeSegments(paragraph);
         if (segments.empty()) continue;
-        if (DeviceCycle(segments, chosen->devicePath, writeTimeout_) != 0) return kUsbCycleFailed;
+        const int cycle = DeviceCycle(segments, device->devicePath, timeout);
+        if (cycle == kUsbWriteFailed) return kUsbWriteFailed;
+        if (cycle != 0) return kUsbCycleFailed;
     }
-    if (!orderId.empty()) printedOrderIds.push_back(orderId);
+    if (!orderId.empty()) {
+        std::lock_guard guard(lock_);
+        printedOrderIds.push_back(orderId);
+    }
     return kUsbPrinted;
 }
 
@@ -118,14 +152,14 @@ int UsbPrinter::DeviceCycle(const std::vector<ReceiptSegment>& segments, const s
                             std::chrono::milliseconds writeTimeout) {
     platform::UsbDeviceFile device(devicePath, writeTimeout);
     if (!device.isOpen()) return kUsbOpenFailed;
-    DeviceSink sink(device);
+    DeviceSink sink(device, writeTimeout);
     encodeParagraph(segments, Route::Device, sink);
-    return 0;
+    return sink.failed() ? kUsbWriteFailed : 0;
 }
 
 std::size_t UsbPrinter::writeToDevice(platform::UsbDeviceFile& device, const char* bytes, std::size_t length) {
     if (length == 0) length = std::strlen(bytes);
-    return loggedWrite(device, std::string_view(bytes, length));
+    return loggedWrite(device, std::string_view(bytes, length)).written;
 }
 
 std::string UsbPrinter::takePrintedOrderIds() {

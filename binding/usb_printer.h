@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,10 +42,14 @@ inline constexpr int kUsbDeviceNotFound = -3;
 inline constexpr int kUsbCycleFailed = -5;
 // Result of a DeviceCycle whose device did not open.
 inline constexpr int kUsbOpenFailed = -6;
+// Result of a DeviceCycle, and of WritePrintData, when a write failed, timed
+// out or stayed short: not every byte of the receipt reached the device.
+inline constexpr int kUsbWriteFailed = -7;
 
-// The add-on's USB state. The script thread lists and chooses while worker
-// threads print, so every public operation holds the one lock of the object
-// for its whole run, a print included.
+// The add-on's USB state. The script thread lists and chooses while the
+// print thread prints. The lock guards the fields only: it is never held over
+// an enumeration or a device call, so a listing or a choice never waits for a
+// print; a print works with the choice and device list it read at its start.
 class UsbPrinter {
 public:
     // Rebuilds the device list, appends (deviceName, "USB") per device to
@@ -58,8 +63,11 @@ public:
     std::vector<UsbDeviceRecord> deviceList() const;
 
     // Prints a receipt (ANSI text with mark-up) on the chosen device, one
-    // device cycle per paragraph; 0, -1, -2, -3 or -5.
-    int WritePrintData(std::string text);
+    // device cycle per paragraph; 0, -1, -2, -3, -5 or -7. Only a receipt
+    // every byte of which reached the device records its order id: the one
+    // cut from the text, or `reportedId` when given (the id as the script
+    // wrote it, before the text was converted).
+    int WritePrintData(std::string text, const std::optional<std::string>& reportedId = std::nullopt);
 
     // The order ids printed since the last call, joined with ",", and forgets them.
     std::string takePrintedOrderIds();
@@ -68,8 +76,9 @@ public:
     void setWriteTimeout(std::chrono::milliseconds timeout);
 
     // One open, write and close of the device for one paragraph: ESC @, the
-    // segments, three line feeds, each write logged. 0 once the device opened
-    // (whatever the writes gave), -6 when it did not.
+    // segments, three line feeds, each write logged. 0 when every byte was
+    // written, -6 when the device did not open, -7 when a write failed, timed
+    // out or stayed short; the cycle writes nothing after such a write.
     static int DeviceCycle(const std::vector<ReceiptSegment>& segments, const std::string& devicePath,
                            std::chrono::milliseconds writeTimeout);
 
@@ -78,7 +87,8 @@ public:
     static std::size_t writeToDevice(platform::UsbDeviceFile& device, const char* bytes, std::size_t length);
 
 private:
-    int enumerateLocked(std::vector<PrinterEntry>& list);
+    // Stores a fresh enumeration and appends its pairs to `list`.
+    int storeDevices(std::optional<std::vector<UsbDeviceRecord>> found, std::vector<PrinterEntry>& list);
 
     mutable std::mutex lock_;
     std::vector<UsbDeviceRecord> devices;

@@ -30,15 +30,32 @@ std::vector<SpoolerPrinter> listPrinters(PrinterListing listing);
 // 0 when its state cannot be read.
 int queuedJobCount(const std::string& printer);
 
+// Where a job stands, as far as the spooler tells.
+enum class JobState {
+    Waiting,    // queued, held, or on a stopped queue
+    Printing,
+    Completed,  // printed
+    Failed,     // cancelled, or aborted by the printer's backend
+};
+
 struct QueuedJob {
+    int id = 0;
     std::string document;
     int totalPages = 0;
     int pagesPrinted = 0;
+    JobState state = JobState::Waiting;
 };
 
-// The printer's queued jobs in queue order; nullopt when the printer cannot
-// be opened or queried.
+// The printer's jobs in queue order: those waiting or printing and, where
+// the spooler keeps them, those that have finished; nullopt when the printer
+// cannot be opened or queried.
 std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer);
+
+// True where a finished job stays listed with its outcome for a while (CUPS
+// keeps its job history), so a job missing from the listing is one whose fate
+// is unknown; false where the spooler forgets a job once it has left the
+// queue (Windows), printed or deleted alike.
+bool spoolerKeepsFinishedJobs();
 
 // One RAW document of one page on a spooler printer. Bytes reach the printer
 // unchanged, one write per call.
@@ -53,6 +70,8 @@ public:
     ~RawDocument();
 
     bool isOpen() const { return state_ != nullptr; }
+    // The spooler's id of the document's job; 0 when it did not open.
+    int jobId() const;
     bool write(const void* data, std::size_t size);
     // Ends the page and the document; the printer stays open until destruction.
     void end();

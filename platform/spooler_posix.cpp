@@ -92,7 +92,19 @@ int attributeInteger(ipp_attribute_t* attribute) {
     return tag == IPP_TAG_INTEGER || tag == IPP_TAG_ENUM ? ippGetInteger(attribute, 0) : 0;
 }
 
+JobState jobState(int ippState) {
+    switch (ippState) {
+    case IPP_JSTATE_PROCESSING: return JobState::Printing;
+    case IPP_JSTATE_COMPLETED: return JobState::Completed;
+    case IPP_JSTATE_CANCELED:
+    case IPP_JSTATE_ABORTED: return JobState::Failed;
+    default: return JobState::Waiting;  // pending, held, stopped
+    }
+}
+
 }  // namespace
+
+bool spoolerKeepsFinishedJobs() { return true; }
 
 std::vector<SpoolerPrinter> listPrinters(PrinterListing listing) {
     cups_dest_t* dests = nullptr;
@@ -128,9 +140,10 @@ std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer)
     const std::string uri = "ipp://localhost/printers/" + percentEncoded(queue);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
-    static const char* const wanted[] = {"job-id", "job-name", "job-impressions", "job-impressions-completed",
-                                         "job-media-sheets-completed"};
+    // Finished jobs too: their state tells printed from cancelled or aborted.
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    static const char* const wanted[] = {"job-id", "job-name", "job-state", "job-impressions",
+                                         "job-impressions-completed", "job-media-sheets-completed"};
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   static_cast<int>(std::size(wanted)), nullptr, wanted);
     // cupsDoRequest takes the request and frees it.
@@ -148,7 +161,11 @@ std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer)
         for (; attribute != nullptr && ippGetGroupTag(attribute) == IPP_TAG_JOB;
              attribute = ippNextAttribute(response.get())) {
             const std::string name = ippGetName(attribute) != nullptr ? ippGetName(attribute) : "";
-            if (name == "job-name") {
+            if (name == "job-id") {
+                job.id = attributeInteger(attribute);
+            } else if (name == "job-state") {
+                job.state = jobState(attributeInteger(attribute));
+            } else if (name == "job-name") {
                 job.document = fromCups(ippGetString(attribute, 0, nullptr));
             } else if (name == "job-impressions") {
                 job.totalPages = attributeInteger(attribute);
@@ -182,6 +199,8 @@ RawDocument::~RawDocument() {
     end();
     delete state_;
 }
+
+int RawDocument::jobId() const { return state_ != nullptr ? state_->job : 0; }
 
 bool RawDocument::write(const void* data, std::size_t size) {
     if (state_ == nullptr || !state_->documentOpen) return false;

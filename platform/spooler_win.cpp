@@ -72,7 +72,19 @@ void startGdiDocument(HDC dc, const std::string& documentName) {
     StartDocA(dc, &info);
 }
 
+// The status bits of a job still in the queue. A job being deleted was
+// cancelled (or its printing failed and it is being removed); one marked
+// printed or complete has been handed to the printer whole.
+JobState jobState(DWORD status) {
+    if ((status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED)) != 0) return JobState::Failed;
+    if ((status & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE)) != 0) return JobState::Completed;
+    if ((status & JOB_STATUS_PRINTING) != 0) return JobState::Printing;
+    return JobState::Waiting;
+}
+
 }  // namespace
+
+bool spoolerKeepsFinishedJobs() { return false; }
 
 std::vector<SpoolerPrinter> listPrinters(PrinterListing listing) {
     const DWORD flags = listing == PrinterListing::LocalAndConnected
@@ -116,8 +128,9 @@ std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer)
     if (!EnumJobsA(handle.get(), 0, count, 1, buffer.data(), needed, &needed, &returned)) return jobs;
     const auto* job = reinterpret_cast<const JOB_INFO_1A*>(buffer.data());
     for (DWORD i = 0; i < returned; ++i) {
-        jobs.push_back({textOrEmpty(job[i].pDocument), static_cast<int>(job[i].TotalPages),
-                        static_cast<int>(job[i].PagesPrinted)});
+        jobs.push_back({static_cast<int>(job[i].JobId), textOrEmpty(job[i].pDocument),
+                        static_cast<int>(job[i].TotalPages), static_cast<int>(job[i].PagesPrinted),
+                        jobState(job[i].Status)});
     }
     return jobs;
 }
@@ -125,6 +138,7 @@ std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer)
 struct RawDocument::State {
     HANDLE printer = nullptr;
     bool documentOpen = false;
+    int job = 0;
 };
 
 RawDocument::RawDocument(const std::string& printer, const std::string& documentName) {
@@ -136,11 +150,12 @@ RawDocument::RawDocument(const std::string& printer, const std::string& document
     document.push_back('\0');
     char dataType[] = "RAW";
     DOC_INFO_1A info{document.data(), nullptr, dataType};
-    if (StartDocPrinterA(handle, 1, reinterpret_cast<BYTE*>(&info)) == 0 || !StartPagePrinter(handle)) {
+    const DWORD job = StartDocPrinterA(handle, 1, reinterpret_cast<BYTE*>(&info));
+    if (job == 0 || !StartPagePrinter(handle)) {
         ClosePrinter(handle);
         return;
     }
-    state_ = new State{handle, true};
+    state_ = new State{handle, true, static_cast<int>(job)};
 }
 
 RawDocument::~RawDocument() {
@@ -149,6 +164,8 @@ RawDocument::~RawDocument() {
     ClosePrinter(state_->printer);
     delete state_;
 }
+
+int RawDocument::jobId() const { return state_ != nullptr ? state_->job : 0; }
 
 bool RawDocument::write(const void* data, std::size_t size) {
     if (state_ == nullptr || !state_->documentOpen) return false;

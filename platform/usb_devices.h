@@ -51,6 +51,8 @@ public:
         bool ok = false;
         std::size_t written = 0;
     };
+    // One write; `written` may fall short of `size` when the device took
+    // only part, which the caller must go on with.
     WriteResult write(const void* data, std::size_t size);
 
 private:

@@ -143,28 +143,32 @@ UsbDeviceFile::~UsbDeviceFile() {
 bool UsbDeviceFile::isOpen() const { return handle_ >= 0; }
 
 // usblp never gives up on a write the printer does not take; the descriptor
-// is non-blocking so the wait can be bounded here.
+// is non-blocking so the wait can be bounded here. One call is one write: it
+// gives what the device took, which may be less than asked (the caller goes
+// on with the rest), and fails when the device refuses or takes nothing in time.
 UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t size) {
     WriteResult result;
     if (handle_ < 0) return result;
+    if (size == 0) {
+        result.ok = true;
+        return result;
+    }
     const int fd = static_cast<int>(handle_);
-    const auto* bytes = static_cast<const char*>(data);
     const auto deadline = std::chrono::steady_clock::now() + timeout_;
-    while (result.written < size) {
-        const ssize_t n = ::write(fd, bytes + result.written, size - result.written);
-        if (n > 0) {
-            result.written += static_cast<std::size_t>(n);
-            continue;
+    for (;;) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n >= 0) {
+            result.ok = n > 0;
+            result.written = static_cast<std::size_t>(n);
+            return result;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return result;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return result;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return result;
         pollfd waiting{fd, POLLOUT, 0};
         ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
     }
-    result.ok = true;
-    return result;
 }
 
 }  // namespace platform

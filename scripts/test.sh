@@ -138,7 +138,7 @@ if [ -d tests/node ] && ls tests/node/*.test.* >/dev/null 2>&1; then
   run_node native build/native tests/node/
   if [ "$built47" -eq 1 ]; then
     # The stand-in client is a current-Node.js program: its suite runs above only.
-    run_node node47 build/node47 tests/node/api.test.mjs tests/node/print.test.mjs tests/node/bad_input.test.mjs
+    run_node node47 build/node47 tests/node/api.test.mjs tests/node/print.test.mjs tests/node/bad_input.test.mjs tests/node/faults.test.mjs
   fi
 fi
 

@@ -40,7 +40,7 @@ try {
     const result = { NoDriverPrint: measure(binding.NoDriverPrint), print: measure(binding.print),
       'getDriverWidth (log lines only)': measure(binding.getDriverWidth) };
     process.stdout.write('\\n@@orvane-result@@' + JSON.stringify(result) + '\\n');
-    // The queued prints are not waited for.
+    // The queued prints are not waited for: the exit gives them up to 30 s, then logs the rest.
     process.exit(0);`, { env: usb.env, args: { calls: kCalls, device: printer.name } });
     assert.equal(cost.status, 0, `${cost.signal} ${cost.stderr}`);
     figures[label] = cost.result;
@@ -49,7 +49,21 @@ try {
         `p99 ${p99.toFixed(1)} µs`);
     }
   };
+  const logged = host.messages().length;
   await measureScriptThread('with log');
+  // The script thread's own lines, every one of them, in call order: none
+  // lost or moved by the writer thread (the print thread's lines interleave).
+  const own = new Set(['begin set usb print driver', 'getDriverPrinter', 'get data', 'data is NULL', 'print',
+    'begin get driver', 'begin print order', `SetUSBprintDriver ${printer.name}`]);
+  const seen = host.messages().slice(logged).filter((m) => own.has(m));
+  const repeat = (lines) => Array.from({ length: kCalls }, () => lines).flat();
+  const expected = ['begin set usb print driver', `SetUSBprintDriver ${printer.name}`, 'getDriverPrinter', 'data is NULL',
+    'begin get driver', 'getDriverPrinter', 'get data',
+    ...repeat(['begin set usb print driver', 'getDriverPrinter', 'get data']),
+    ...repeat(['print', 'begin get driver', 'getDriverPrinter', 'get data', 'begin print order']),
+    ...repeat(['begin get driver', 'getDriverPrinter', 'get data'])];
+  assert.deepEqual(seen, expected, 'the script thread\'s log lines, all and in order');
+  console.log(`with log: ${seen.length} script-thread log lines, all there and in call order`);
   // Without the log folder nothing is written, but the log lock is still taken.
   const logFolder = path.join(host.folder, 'log');
   fs.renameSync(logFolder, `${logFolder}.off`);

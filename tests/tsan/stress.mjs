@@ -1,12 +1,14 @@
 // 1,000 USB prints queued by the script thread while it keeps listing
 // printers, changing the chosen device and collecting printed order ids, and
 // 200 more from a worker thread, all in one process whose add-on is built
-// with ThreadSanitizer. Passes when no race is reported, every order id comes
-// back exactly once, and the devices received every receipt.
+// with ThreadSanitizer, beside a private CUPS scheduler that takes a driver
+// print every 100 receipts, tracked while the script thread asks for printed
+// tasks. Passes when no race is reported, every order id comes back exactly
+// once, and the devices received every receipt.
 import assert from 'node:assert/strict';
 import path from 'node:path';
 
-import { Host, bindingPath } from '../node/support/host.mjs';
+import { Host, bindingPath, withCupsd } from '../node/support/host.mjs';
 import { FakeUsb } from '../node/support/usb.mjs';
 
 const kMain = 1000;
@@ -54,15 +56,17 @@ try {
       if (queued % 100 === 0) binding.print('<p_s><h1>driver ' + queued + '<p_e><o_s>D' + queued + '<o_e>');
       binding.NoDriverSetPrinters(args.devices[queued % 2]);
       binding.GetAllLocalPrintDrivers();
-      binding.setDriverName('Printer ' + queued);
+      binding.setDriverName(queued % 2 ? 'Receipt' : 'Held');
       binding.getDriverName();
-      binding.GetPrintedTasks('Printer ' + queued);
+      binding.GetPrintedTasks('Receipt,Held,Printer ' + queued);
       take();
       await new Promise((resolve) => setImmediate(resolve));
     }
     await helpers.eventually(() => { take(); return collected.length >= args.main; }, 'every main-thread order', 600);
     return { main: collected, worker: await fromWorker };`, {
-    env: { ...usb.env, LD_PRELOAD: runtime, TSAN_OPTIONS: 'halt_on_error=1 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1' },
+    // Only the host gets the ThreadSanitizer runtime, not the scheduler and its tools.
+    wrapper: [withCupsd, 'env', `LD_PRELOAD=${runtime}`],
+    env: { ...usb.env, TSAN_OPTIONS: 'halt_on_error=1 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1' },
     args: { binding: bindingPath, devices: [a.name, b.name], main: kMain, worker: kWorker },
   });
 

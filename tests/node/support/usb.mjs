@@ -42,7 +42,12 @@ export class FakeUsb {
     execFileSync('mkfifo', [fifo]);
     // Open for reading and writing, so it never reports an end between cycles.
     const fd = fs.openSync(fifo, fs.constants.O_RDWR | fs.constants.O_NONBLOCK);
-    const printer = { name: `VID_${vendor.toUpperCase()}&PID_${product.toUpperCase()}`, path: fifo, fd, chunks: [] };
+    // `paused`: the printer takes nothing more; `pace`: at most this many
+    // bytes per read, so that writes larger than what the FIFO holds are
+    // taken in parts.
+    const printer = {
+      name: `VID_${vendor.toUpperCase()}&PID_${product.toUpperCase()}`, path: fifo, fd, chunks: [], paused: false, pace: 0,
+    };
     this.printers.push(printer);
     if (!this.timer) this.timer = setInterval(() => this.drain(), 5);
     return printer;
@@ -52,16 +57,18 @@ export class FakeUsb {
   drain() {
     const buffer = Buffer.alloc(1 << 16);
     for (const printer of this.printers) {
+      if (printer.paused) continue;
       for (;;) {
         let got = 0;
         try {
-          got = fs.readSync(printer.fd, buffer, 0, buffer.length, null);
+          got = fs.readSync(printer.fd, buffer, 0, printer.pace || buffer.length, null);
         } catch (error) {
           if (error.code === 'EAGAIN') break;
           throw error;
         }
         if (got === 0) break;
         printer.chunks.push(Buffer.from(buffer.subarray(0, got)));
+        if (printer.pace) break;
       }
     }
   }

@@ -159,7 +159,7 @@ TEST(UsbPrint, OrderIdsAreCollectedInPrintOrderAndTakenOnce) {
     EXPECT_EQ(printer.takePrintedOrderIds(), "");
 }
 
-TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndThePrintGoesOn) {
+TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndTheReceiptNotRecorded) {
     FakeUsbTree tree;
     addShopDevices(tree);
     // Nobody reads: once the FIFO's buffer is full the device takes nothing more.
@@ -167,9 +167,9 @@ TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndThePrintGoesOn) {
     UsbPrinter printer;
     printer.setDriver(kModel);
     printer.setWriteTimeout(std::chrono::milliseconds(100));
-    const std::string receipt = "<p_s><h1>" + std::string(1 << 20, 'x') + "<p_e><o_s>3001<o_e>";
-    EXPECT_EQ(printer.WritePrintData(receipt), kUsbPrinted);
-    EXPECT_EQ(printer.takePrintedOrderIds(), "3001");
+    const std::string receipt = "<p_s><h1>" + std::string(1 << 20, 'x') + "<p_e><p_s><h1>y<p_e><o_s>3001<o_e>";
+    EXPECT_EQ(printer.WritePrintData(receipt), kUsbWriteFailed);
+    EXPECT_EQ(printer.takePrintedOrderIds(), "");
 }
 
 // The log's messages as a helper process wrote them, time stamps and
@@ -237,18 +237,34 @@ TEST(UsbPrintLog, NamesTheDeviceAndEveryWrite) {
 #ifndef _WIN32
 
 // The receipt is longer than a Windows command line may be.
-TEST(UsbPrintLog, TimedOutWritesAreLoggedAsFailed) {
+TEST(UsbPrintLog, AShortWriteGoesOnAndATimedOutOneEndsTheReceipt) {
     FakeUsbTree tree;
     addShopDevices(tree);
     makeFifo(tree.node("lp1"));
     LoggedPrint run;
-    // More than the FIFO's 64 KiB, less than one argument may carry.
-    EXPECT_EQ(run.print("<p_s><h1>" + std::string(120000, 'x') + "<p_e>", "100"), "0\n");
+    // More than the FIFO's 64 KiB, less than one argument may carry: the
+    // device takes a part, then nothing more.
+    EXPECT_EQ(run.print("<p_s><h1>" + std::string(120000, 'x') + "<p_e>", "100"), "-7\n");
     const auto messages = run.messages();
-    ASSERT_EQ(messages.size(), 6u);
-    EXPECT_EQ(messages[4].rfind("WriteFile ret:0, Written: ", 0), 0u) << messages[4];
-    EXPECT_NE(messages[4], "WriteFile ret:0, Written: 120000");
+    ASSERT_EQ(messages.size(), 7u);
+    const std::string took = messages[4].substr(messages[4].rfind(' ') + 1);
+    EXPECT_EQ(messages[4], "WriteFile ret:1, Written: " + took);
+    EXPECT_LT(std::stoi(took), 120000);
     EXPECT_EQ(messages[5], "WriteFile ret:0, Written: 0");
+    EXPECT_EQ(messages[6], "device write incomplete: " + took + " of 120000 bytes");
+}
+
+// /dev/full takes the device's place: every write fails, as on a printer
+// that was unplugged; nothing after the failed write is tried.
+TEST(UsbPrintLog, AFailingWriteEndsTheReceiptUnrecorded) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    fs::create_symlink("/dev/full", tree.node("lp1"));
+    LoggedPrint run;
+    EXPECT_EQ(run.print("<p_s><h1>A<p_e><p_s><h1>B<p_e><o_s>5<o_e>"), "-7\n");
+    const std::vector<std::string> expected{"begin print " + tree.node("lp1").string(), "WriteFile ret:0, Written: 0",
+                                            "device write incomplete: 0 of 2 bytes"};
+    EXPECT_EQ(run.messages(), expected);
 }
 
 #endif
