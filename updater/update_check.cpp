@@ -141,7 +141,8 @@ void checkForUpdate() {
     appendLog(L"\r\nresp body:");
     appendLog(widenText(response.body));
 
-    const Json answer(cJSON_ParseWithLength(response.body.data(), response.body.size()));
+    // Judged as the log shows it: up to its first zero byte.
+    const Json answer(cJSON_Parse(response.body.c_str()));
     if (!answer) return;
     const cJSON* code = cJSON_GetObjectItem(answer.get(), "code");
     if (code == nullptr || code->valueint != 200) return;

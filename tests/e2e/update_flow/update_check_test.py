@@ -1,6 +1,7 @@
 """The update check end to end: the built updater asks the scripted upgrade
 service, downloads, prompts, verifies and installs, or does not."""
 
+import json
 import os
 import re
 import shutil
@@ -65,6 +66,18 @@ class UpdateCheckTest(UpdaterTest):
         log = self.log()
         self.assertIn("\r\n unusable version:../1.3.0", log)
         self.assertNotIn("Downloaded new product", log)
+
+    def test_answer_is_read_up_to_its_first_zero_byte(self):
+        payload, digest = self.probe_installer()
+        url = self.serve_installer("1.3.0", payload)
+        body = json.dumps(answer(url, digest, "1.3.0")).encode()
+        # The log shows the answer cut inside the version string: no JSON there.
+        self.answer_upgrade(body.replace(b'"1.3.0"', b'"1.3.0\0"'))
+        self.start_updater()
+        self.wait_until_check_finished()
+        self.assertIn("resp body:" + body.decode().split('"1.3.0"')[0] + '"1.3.0', self.log())
+        self.assertEqual(self.server.requests_to("/installer/1.3.0"), [])
+        self.assertNotIn("Downloaded new product", self.log())
 
     def test_failed_download_shows_no_prompt(self):
         self.answer_upgrade(answer("http://127.0.0.1:1/installer", "0" * 32, "1.3.0"))
