@@ -118,6 +118,40 @@ bool terminateProcess(std::uint32_t pid) {
     return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
+// Standard input, output and error on the null device, every other
+// descriptor closed, a session of its own.
+class SpawnSettings {
+public:
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+
+    SpawnSettings() {
+        haveActions_ = (failure_ = posix_spawn_file_actions_init(&actions)) == 0;
+        if (haveActions_) haveAttributes_ = (failure_ = posix_spawnattr_init(&attributes)) == 0;
+        const int flags[] = {O_RDONLY, O_WRONLY, O_WRONLY};
+        for (int fd = 0; fd < 3 && failure_ == 0; ++fd)
+            failure_ = posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", flags[fd], 0);
+        if (failure_ == 0) failure_ = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        if (failure_ == 0) failure_ = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    }
+    ~SpawnSettings() {
+        if (haveAttributes_) posix_spawnattr_destroy(&attributes);
+        if (haveActions_) posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    bool ready() const {
+        if (failure_ != 0) errno = failure_;
+        return failure_ == 0;
+    }
+
+private:
+    int failure_ = 0;
+    bool haveActions_ = false;
+    bool haveAttributes_ = false;
+};
+
 bool startProcess(const std::wstring& commandLine) {
     std::vector<std::wstring> wide = splitCommandLine(commandLine);
     if (wide.empty() || wide[0].empty()) { errno = ENOENT; return false; }
@@ -131,13 +165,13 @@ bool startProcess(const std::wstring& commandLine) {
     argv.push_back(nullptr);
 
     // Started programs live on their own, as on Windows: a new session, so
-    // the starter's terminal signals do not reach them.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    // the starter's terminal signals do not reach them, and no descriptor of
+    // the starter. A program holding the write end of its caller's pipe would
+    // keep the caller from ever reading to the end.
+    SpawnSettings settings;
+    if (!settings.ready()) return false;
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes, argv.data(), environ);
     if (rc != 0) { errno = rc; return false; }
     return true;
 }
