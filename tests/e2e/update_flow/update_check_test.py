@@ -163,6 +163,20 @@ class InstallTest(UpdaterTest):
         url = self.serve_installer("1.3.0", payload)
         self.installed("1.3.0", {"CODE": 200, "Data": {"URL": url, "Md5": digest, "VERSION": "1.3.0"}})
 
+    def test_prompt_closed_any_way_counts_as_closed(self):
+        payload, digest = self.probe_installer()
+        url = self.serve_installer("1.3.0", payload)
+        self.answer_upgrade(answer(url, "0123456789abcdef0123456789abcdef", "1.3.0"))
+        for key in ("Escape", "alt+F4"):
+            with self.subTest(key=key):
+                updater = self.start_updater(stderr=subprocess.PIPE)
+                self.display.press_ok(updater.pid, key)
+                # The check goes on at once: no second box, nothing on standard error.
+                self.wait_until_check_finished()
+                self.assertIn("\r\nFile MD5:%s" % digest, self.log())
+                updater.kill()
+                self.assertNotIn(PROMPT, updater.communicate()[1].decode())
+
     def test_mismatched_digest_installs_nothing(self):
         launcher = self.start_stand_in("orvane_launcher")
         client = self.start_stand_in("Orvane")
