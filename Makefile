@@ -11,7 +11,7 @@ bench:
 	@scripts/bench.sh
 
 build:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh --test
 	cmake --preset native && cmake --build --preset native -j$$(nproc)
 
 clean:

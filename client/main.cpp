@@ -59,7 +59,7 @@ int programMain() {
         const std::wstring records = join(join(*appData, L"KestoOrvane"), L"lockfiles");
         platform::createDirectories(records);
         record = join(records, std::to_wstring(platform::currentProcessId()));
-        writeWholeFile(record, narrowText(lockfile));
+        writeWholeFile(record, narrowFileName(lockfile));
     }
     const std::wstring packageLocks = join(join(platform::currentDirectory(), L"package.nw"), L"lockfiles");
     platform::createDirectories(packageLocks);

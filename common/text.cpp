@@ -5,6 +5,9 @@
 #include <cwchar>
 #include <vector>
 
+#include "codepage.h"
+#include "files.h"
+
 namespace {
 
 void useUserLocale() { std::setlocale(LC_CTYPE, ""); }
@@ -51,4 +54,14 @@ std::wstring widenText(std::string_view text) {
         i += n;
     }
     return out;
+}
+
+std::string narrowFileName(std::wstring_view name) {
+    if constexpr (!platform::kUtf8FileNames) return narrowText(name);
+    return platform::wideToCodePage(platform::kUtf8CodePage, name.substr(0, name.find(L'\0')));
+}
+
+std::wstring widenFileName(std::string_view name) {
+    if constexpr (!platform::kUtf8FileNames) return widenText(name);
+    return platform::codePageToWide(platform::kUtf8CodePage, name.substr(0, name.find('\0')));
 }

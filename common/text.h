@@ -7,3 +7,9 @@
 
 std::string narrowText(std::wstring_view text);
 std::wstring widenText(std::string_view text);
+
+// File names as narrow text: the same conversions where the system keeps
+// names in the locale's code page, UTF-8 where it keeps them in UTF-8. Both
+// end at the first zero.
+std::string narrowFileName(std::wstring_view name);
+std::wstring widenFileName(std::string_view name);

@@ -89,21 +89,38 @@ void prepareInstallIdentity() {
         platform::writeProfileString(iniPath, L"ORVANE", L"ENV", L"production");
 }
 
+bool pickUserDataSlotIn(const std::wstring& kestoFolder, std::wstring& slotFolder) {
+    // Paths only grow with the slot number, so the first slot whose marker
+    // cannot be formed ends the search; a slot that cannot be formed is never
+    // taken for the folder above it.
+    for (unsigned n = 1;; ++n) {
+        std::wstring slot = kestoFolder;
+        if (!platform::pathAppend(slot, L"UserData_" + std::to_wstring(n))) return false;
+        std::wstring marker = slot;
+        if (!platform::pathAppend(marker, L"lockfile")) return false;
+        if (platform::pathExists(marker)) continue;
+        slotFolder = slot;
+        platform::createDirectories(slotFolder);
+        return true;
+    }
+}
+
 bool pickUserDataSlot(std::wstring& slotFolder) {
     const auto appData = platform::localAppDataFolder();
     if (!appData) {
         appendLog(L"\r\nget appdata dir failed");
         return false;
     }
-    const std::wstring folder = kestoFolder(*appData);
-    // No upper bound: the first slot whose marker is missing is free.
-    for (unsigned n = 1;; ++n) {
-        const std::wstring slot = joined(folder, L"UserData_" + std::to_wstring(n));
-        if (platform::pathExists(joined(slot, L"lockfile"))) continue;
-        slotFolder = slot;
-        platform::createDirectories(slotFolder);
-        return true;
+    // A KestoOrvane path that does not fit would leave the slots directly in
+    // the application-data folder.
+    std::wstring wanted = *appData;
+    const bool fits = platform::pathAppend(wanted, L"KestoOrvane");
+    if (!fits || !pickUserDataSlotIn(kestoFolder(*appData), slotFolder)) {
+        appendLog(L"\r\nuser data dir too long:");
+        appendLog(wanted);
+        return false;
     }
+    return true;
 }
 
 void launchClient() {

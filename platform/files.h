@@ -16,8 +16,13 @@ inline constexpr std::size_t kMaxPath = 260;
 
 #ifdef _WIN32
 inline constexpr wchar_t kPathSeparator = L'\\';
+// Narrow file names are in the ANSI code page of the user's locale.
+inline constexpr bool kUtf8FileNames = false;
 #else
 inline constexpr wchar_t kPathSeparator = L'/';
+// Narrow file names are UTF-8 whatever the locale: that is what the system
+// stores, and a locale without the characters would lose them.
+inline constexpr bool kUtf8FileNames = true;
 #endif
 
 // The per-user, per-machine application-data folder; nullopt when the

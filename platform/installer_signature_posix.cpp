@@ -25,6 +25,7 @@
 #include <string>
 
 #include "process.h"
+#include "posix_spawn_settings.h"
 #include "posix_text.h"
 
 extern char** environ;
@@ -278,14 +279,12 @@ bool HeldInstaller::start(const std::wstring& commandLine) {
     argv.push_back(nullptr);
 
     // The descriptor's own entry names the file that was checked, whatever
-    // now lies at its path; it stays open in the child until the program runs.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    // now lies at its path; the child gets it as its only descriptor, 3, and
+    // runs what it names.
+    posix::SpawnSettings settings(fd);
+    if (!settings.ready()) { close(); return false; }
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, self.c_str(), nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
+    const int rc = ::posix_spawn(&pid, "/proc/self/fd/3", &settings.actions, &settings.attributes, argv.data(), environ);
     close();
     if (rc != 0) { errno = rc; return false; }
     return true;

@@ -33,18 +33,23 @@ std::string findTool(const char* name) {
     return {};
 }
 
-bool runAndWait(std::vector<std::string> args) {
+// Status 0 means the box was shown and closed. A tool that cannot reach the
+// display ends with a failure status, and then the text must still reach the
+// user some other way.
+bool runAndWait(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment = {}) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> settings = extraEnvironment;
+    std::vector<char*> envp;
+    for (auto& e : settings) envp.push_back(e.data());
+    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    if (::posix_spawn(&pid, args[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
+    if (::posix_spawn(&pid, args[0].c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    // Only OK counts as shown: a tool that cannot reach the display ends with
-    // the same status as one closed without OK, and then the text must still
-    // reach the user some other way.
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -57,7 +62,11 @@ void showMessageBox(const std::wstring& text, const std::wstring& caption) {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((display != nullptr && display[0] != '\0') || (wayland != nullptr && wayland[0] != '\0')) {
         if (std::string zenity = findTool("zenity"); !zenity.empty()) {
-            if (runAndWait({zenity, "--info", "--no-wrap", "--title=" + title, "--text=" + body})) return;
+            // Esc and the window's close button close the box as OK does, as
+            // with an OK-only MessageBoxW; zenity gives them status 1 unless told.
+            if (runAndWait({zenity, "--info", "--no-wrap", "--title=" + title, "--text=" + body},
+                           {"ZENITY_ESC=0", "ZENITY_CANCEL=0"}))
+                return;
         }
         if (std::string xmessage = findTool("xmessage"); !xmessage.empty()) {
             if (runAndWait({xmessage, "-center", "-title", title, "-buttons", "OK:0", body})) return;

@@ -13,8 +13,13 @@ namespace platform {
 // cannot both pass. The system drops the mark when its owner ends.
 class SingleInstanceGuard {
 public:
-    // nullptr when another process holds the guard.
-    static std::unique_ptr<SingleInstanceGuard> tryAcquire(const std::wstring& name);
+    enum class Outcome {
+        Acquired,
+        HeldElsewhere,  // another instance holds it
+        Unavailable,    // it could not be made at all
+    };
+    // The guard when `outcome` is Acquired, else nullptr.
+    static std::unique_ptr<SingleInstanceGuard> tryAcquire(const std::wstring& name, Outcome& outcome);
     ~SingleInstanceGuard();
     SingleInstanceGuard(const SingleInstanceGuard&) = delete;
     SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;

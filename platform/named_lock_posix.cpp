@@ -11,22 +11,39 @@
 #include <string>
 #include <thread>
 
+#include "files.h"
 #include "posix_text.h"
 
 namespace platform {
 
 namespace {
 
-// The user's runtime folder holds per-user guards, as a logon session's
-// namespace does on Windows.
+// A folder no other user may write, so no one else can create or hold a
+// lock file in it: the owner is this user and neither group nor others may
+// write. A link is judged by what it names.
+bool isPrivateFolder(const std::string& folder) {
+    struct stat st{};
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Per-user guards live in the user's runtime folder, as in a logon session's
+// namespace on Windows; without one, in a folder of the user's own
+// application data, never at a predictable shared path another user could
+// take first. Empty when neither is private.
+std::string guardFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/')
+        return isPrivateFolder(runtime) ? std::string(runtime) : std::string();
+    const auto appData = localAppDataFolder();
+    if (!appData) return {};
+    const std::string folder = posix::toUtf8(*appData) + "/orvane-runtime";
+    ::mkdir(folder.c_str(), 0700);
+    return isPrivateFolder(folder) ? folder : std::string();
+}
+
 std::string guardPath(const std::wstring& name) {
-    std::string folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/') {
-        folder = runtime;
-    } else {
-        folder = "/tmp/orvane-" + std::to_string(::getuid());
-        ::mkdir(folder.c_str(), 0700);
-    }
+    const std::string folder = guardFolder();
+    if (folder.empty()) return {};
     std::string file = posix::toUtf8(name);
     for (char& c : file)
         if (c == '/') c = '_';
@@ -35,14 +52,19 @@ std::string guardPath(const std::wstring& name) {
 
 }  // namespace
 
-std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::wstring& name) {
-    const int fd = ::open(guardPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::wstring& name, Outcome& outcome) {
+    outcome = Outcome::Unavailable;
+    const std::string path = guardPath(name);
+    if (path.empty()) return nullptr;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return nullptr;
     // flock is dropped by the kernel when the holder ends, however it ends.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) outcome = Outcome::HeldElsewhere;
         ::close(fd);
         return nullptr;
     }
+    outcome = Outcome::Acquired;
     return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(fd));
 }
 

@@ -4,15 +4,22 @@
 
 namespace platform {
 
-std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::wstring& name) {
+std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::wstring& name, Outcome& outcome) {
     // Creating and testing for an existing owner in one call closes the race
     // of a separate open-then-create.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-    if (mutex == nullptr) return nullptr;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
+    const DWORD error = GetLastError();
+    if (mutex == nullptr) {
+        // A mutex of another user's or integrity level exists all the same.
+        outcome = error == ERROR_ACCESS_DENIED ? Outcome::HeldElsewhere : Outcome::Unavailable;
         return nullptr;
     }
+    if (error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        outcome = Outcome::HeldElsewhere;
+        return nullptr;
+    }
+    outcome = Outcome::Acquired;
     return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(reinterpret_cast<std::intptr_t>(mutex)));
 }
 

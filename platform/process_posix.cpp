@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "files.h"
+#include "posix_spawn_settings.h"
 #include "posix_text.h"
 
 extern char** environ;
@@ -188,14 +189,10 @@ bool startProcess(const std::wstring& commandLine) {
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    // Started programs live on their own, as on Windows: a new session, so
-    // the starter's terminal signals do not reach them.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix::SpawnSettings settings;
+    if (!settings.ready()) return false;
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes, argv.data(), environ);
     if (rc != 0) { errno = rc; return false; }
     return true;
 }

@@ -65,6 +65,10 @@ bool startProcess(const std::wstring& commandLine) {
     buffer.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    // No standard handles either: without this flag the system hands the
+    // starter's console or pipe handles on even though nothing is inherited.
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nullptr;
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         return false;

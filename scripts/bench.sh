@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 build=$(realpath -m "${ORVANE_BUILD_DIR:-build/native}")
 anchor_package="@point-of-sale/receipt-printer-encoder"
 anchor_version=4.0.1
-scripts/install-deps.sh
+# The benchmarks build with the test libraries (Google Benchmark) and use curl.
+scripts/install-deps.sh --test
 mkdir -p "$build/bench"
 scripts/build-native.sh "$build" bench-build.log
 anchor="$build/bench/anchor"

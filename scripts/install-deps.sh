@@ -1,42 +1,151 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, as root; without root
-# it prints the apt line to run and fails.
+# Installs on Debian 12, as root, what building and running natively needs
+# (`make run`); with --test also what `make test` adds. Without root it prints
+# the commands to run and fails.
+#   scripts/install-deps.sh [--test]
+# ORVANE_APT_DIR (default /etc/apt) names the apt configuration whose source
+# entries get deb-src; only tests of this script point it at a copy.
 set -euo pipefail
 
-packages=(
-  cmake make g++ pkg-config python3 git file
-  libgtest-dev libbenchmark-dev
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev
+# Building and running natively: the launcher, the updater, the add-on and
+# the stand-in client, and the stand-in services of `make run`.
+run_packages=(
+  cmake
+  make
+  g++
+  pkg-config
+  python3
+  libcurl4-openssl-dev
+  libcjson-dev
+  libcups2-dev
+  # The native updater checks installer signatures with libcrypto.
+  libssl-dev
+  # The receipt view, which make run draws the sample receipt with: FreeType,
+  # libpng and the font it draws with.
+  libfreetype-dev
+  libpng-dev
+  fonts-wqy-zenhei
+)
+
+# What `make test` adds. One concern a line, so parallel additions merge.
+test_packages=(
+  git
+  file
+  libgtest-dev
+  libbenchmark-dev
+  # The 32-bit Windows build and Wine to run it.
+  g++-mingw-w64-i686-posix
+  mingw-w64-i686-dev
+  wine
+  wine32:i386
   # 32-bit libcups: Wine's spooler hands documents to CUPS through it.
-  wine wine32:i386 libcups2:i386
+  libcups2:i386
   # The 64-bit build of the same sources, for hosts whose kernel runs no
   # 32-bit code: its tests run under Wine's 64-bit loader.
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
-  libcurl4-openssl-dev libcjson-dev curl
-  libcups2-dev cups-daemon cups-client cups-bsd
-  xvfb xdotool openbox x11-utils zenity
-  clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix
+  mingw-w64-x86-64-dev
+  wine64
+  # The download benchmark compares against the command-line client.
+  curl
+  # A private print scheduler for the printer suites.
+  cups-daemon
+  cups-client
+  cups-bsd
+  # A private display for the prompt cases.
+  xvfb
+  xdotool
+  openbox
+  x11-utils
+  zenity
+  # The receipt fuzzer.
+  clang
+  libclang-rt-14-dev
+  # `apt-get source` of curl and cJSON for the Windows builds.
   dpkg-dev
   locales
-  # Run set: the native updater checks installer signatures with libcrypto.
-  libssl-dev
-  # Test set: the signed-installer tests make keys and certificates and sign installers.
-  openssl osslsigncode
-  # Receipt view (receipt_view/), also for make run, which draws the sample receipt:
-  # FreeType, libpng and the font it draws with.
-  libfreetype-dev libpng-dev fonts-wqy-zenhei
-  # Receipt view tests only: zbar reads the drawn barcodes back.
-  libzbar-dev zbar-tools
+  # The signed-installer tests make keys and certificates and sign installers.
+  openssl
+  osslsigncode
+  # zbar reads the drawn receipts' barcodes back.
+  libzbar-dev
+  zbar-tools
 )
+
+apt_dir=${ORVANE_APT_DIR:-/etc/apt}
+
+# Adds deb-src to the machine's own Debian entries, whatever their mirror: the
+# Types of each deb822 stanza of this release, and a deb-src copy of each
+# one-line `deb` entry of it. Other entries (other vendors) stay as they are.
+enable_deb_src() {
+  local dir=$1 codename=$2 file
+  for file in "$dir"/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v release="$codename" '
+      function flush(   i, ours, src) {
+        ours = 0; src = 0
+        for (i = 1; i <= n; i++) {
+          if (tolower(lines[i]) ~ /^suites:/ && (" " lines[i] " ") ~ (" " release "([- ][^ ]*)? ")) ours = 1
+          if (tolower(lines[i]) ~ /^types:/ && lines[i] ~ /[ \t]deb-src([ \t]|$)/) src = 1
+          if (tolower(lines[i]) ~ /^enabled:[ \t]*no/) ours = 0
+        }
+        for (i = 1; i <= n; i++) {
+          if (ours && !src && tolower(lines[i]) ~ /^types:/) lines[i] = lines[i] " deb-src"
+          print lines[i]
+        }
+        n = 0
+      }
+      /^[ \t]*$/ { flush(); print; next }
+      { lines[++n] = $0 }
+      END { flush() }
+    ' "$file" >"$file.new"
+    if cmp -s "$file" "$file.new"; then rm -f "$file.new"; else cat "$file.new" >"$file" && rm -f "$file.new"; fi
+  done
+  file="$dir/sources.list"
+  if [ -f "$file" ]; then
+    awk -v release="$codename" '
+      { print }
+      $1 == "deb" {
+        i = 2
+        if ($i ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+        suite = $(i + 1)
+        if (suite == release || index(suite, release "-") == 1) { line = $0; sub(/^deb/, "deb-src", line); want[line] = 1 }
+      }
+      $1 == "deb-src" { have[$0] = 1 }
+      END { for (line in want) if (!(line in have)) print line }
+    ' "$file" >"$file.new"
+    if cmp -s "$file" "$file.new"; then rm -f "$file.new"; else cat "$file.new" >"$file" && rm -f "$file.new"; fi
+  fi
+}
+
+has_deb_src() {
+  local dir=$1
+  grep -Eqs '^[Tt]ypes:.*[[:space:]]deb-src([[:space:]]|$)' "$dir"/sources.list.d/*.sources ||
+    grep -qs '^deb-src[[:space:]]' "$dir/sources.list" "$dir"/sources.list.d/*.list
+}
+
+# Only this script's tests call it with --enable-deb-src DIR CODENAME.
+if [ "${1:-}" = "--enable-deb-src" ]; then
+  enable_deb_src "$2" "$3"
+  exit 0
+fi
+
+packages=("${run_packages[@]}")
+want_test=0
+if [ "${1:-}" = "--test" ]; then
+  want_test=1
+  packages+=("${test_packages[@]}")
+fi
 # A machine without Node.js gets Debian's, with its add-on headers.
 if ! command -v node >/dev/null || [ ! -f /usr/include/node/node.h ]; then
   packages+=(nodejs npm libnode-dev)
 fi
 
 need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 need_src=0
-grep -rqs '^Types: deb-src' /etc/apt/sources.list.d/ || grep -qs '^deb-src' /etc/apt/sources.list || need_src=1
+if [ $want_test -eq 1 ]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+  has_deb_src "$apt_dir" || need_src=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -50,20 +159,16 @@ fi
 if [ "$(id -u)" -ne 0 ]; then
   echo "Missing packages. Run as root:" >&2
   [ $need_i386 -eq 1 ] && echo "  dpkg --add-architecture i386" >&2
-  [ $need_src -eq 1 ] && echo "  (and enable a deb-src line for bookworm in /etc/apt/sources.list.d/)" >&2
+  [ $need_src -eq 1 ] && echo "  (and add deb-src to the Types of the Debian entries in $apt_dir/sources.list.d/)" >&2
   echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
   exit 1
 fi
 
 [ $need_i386 -eq 1 ] && dpkg --add-architecture i386
 if [ $need_src -eq 1 ]; then
-  cat > /etc/apt/sources.list.d/debian-src.sources <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  enable_deb_src "$apt_dir" "$codename"
+  has_deb_src "$apt_dir" || { echo "No Debian source entry of $codename in $apt_dir to add deb-src to." >&2; exit 1; }
 fi
 apt-get update -q
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -11,7 +11,9 @@ build="${ORVANE_BUILD_DIR:-$root/build/native}"
 sandbox="${ORVANE_RUN_DIR:-$root/run}"
 build=$(realpath -m "$build"); sandbox=$(realpath -m "$sandbox")
 scripts/install-deps.sh
-scripts/build-native.sh "$build" run-build.log
+# The programs only: the tests need what `make test` installs. The same build
+# folder as `make test`, whose configure turns them back on.
+scripts/build-native.sh "$build" run-build.log -DORVANE_TESTS=OFF
 
 bin="$build/bin"
 work="$sandbox/work"

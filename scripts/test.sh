@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
 
-scripts/install-deps.sh || exit 1
+scripts/install-deps.sh --test || exit 1
 
 passed=0
 failed=0

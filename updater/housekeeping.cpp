@@ -45,7 +45,7 @@ void deleteNamedFile(const std::wstring& record) {
     file.close();
     if (!got) return;
     buffer.resize(*got);
-    const std::wstring named = widenText(buffer.substr(0, buffer.find('\0')));
+    const std::wstring named = widenFileName(buffer.substr(0, buffer.find('\0')));
     if (!named.empty()) platform::deleteFile(named);
 }
 

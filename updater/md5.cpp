@@ -202,7 +202,7 @@ std::string md5Hex(std::string_view bytes) {
 }
 
 std::string md5FileHex(const std::string& path) {
-    auto file = platform::File::open(widenText(path), platform::File::Disposition::OpenExisting, false);
+    auto file = platform::File::open(widenFileName(path), platform::File::Disposition::OpenExisting, false);
     if (!file.isOpen()) return "-1";
     Md5Context context;
     md5Init(context);

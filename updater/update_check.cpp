@@ -59,13 +59,13 @@ void installOfferedVersion(const std::string& url, const std::string& offeredDig
     }
     // The download appends; an earlier copy must not stay in front of it.
     platform::deleteFile(installer);
-    const HttpResponse download = httpDownload(plainHttpAddress(url), narrowText(installer));
+    const HttpResponse download = httpDownload(plainHttpAddress(url), narrowFileName(installer));
     appendLog(L"\r\n Downloaded new product");
     if (download.code == -1) return;
 
     platform::showMessageBox(L"奥维恩客户端更新已下载完成，点击“确定”开始安装", L"提示");
 
-    const std::string fileDigest = lowerCase(md5FileHex(narrowText(installer)));
+    const std::string fileDigest = lowerCase(md5FileHex(narrowFileName(installer)));
     const std::string infoDigest = lowerCase(offeredDigest);
     appendLog(L"\r\nFile MD5:");
     appendLog(widenText(fileDigest));
@@ -143,7 +143,8 @@ void checkForUpdate() {
     appendLog(L"\r\nresp body:");
     appendLog(widenText(response.body));
 
-    const Json answer(cJSON_ParseWithLength(response.body.data(), response.body.size()));
+    // Judged as the log shows it: up to its first zero byte.
+    const Json answer(cJSON_Parse(response.body.c_str()));
     if (!answer) return;
     const cJSON* code = cJSON_GetObjectItem(answer.get(), "code");
     if (code == nullptr || code->valueint != 200) return;

@@ -18,8 +18,11 @@ void closeUpdaterGuard() { g_updaterGuard.reset(); }
 
 int updaterMain() {
     setLogFileName(L"orvane_updater.log");
-    g_updaterGuard = platform::SingleInstanceGuard::tryAcquire(L"LO.VOMI.KESTO.ORVANE_UPDATER");
-    if (!g_updaterGuard) return 0;
+    auto outcome = platform::SingleInstanceGuard::Outcome::Unavailable;
+    g_updaterGuard = platform::SingleInstanceGuard::tryAcquire(L"LO.VOMI.KESTO.ORVANE_UPDATER", outcome);
+    // Only another updater ends this one: a guard that cannot be made at all
+    // must not stop every report, housekeeping pass and update for good.
+    if (outcome == platform::SingleInstanceGuard::Outcome::HeldElsewhere) return 0;
     sendLaunchReport();
     runSchedule();
 }

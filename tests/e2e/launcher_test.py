@@ -7,6 +7,8 @@ the launcher in the sandbox's work folder and checks the files it leaves.
 """
 
 import os
+import select
+import subprocess
 import unittest
 
 import harness
@@ -120,6 +122,27 @@ class LauncherTest(unittest.TestCase):
         runs = self.wait_for_updater_runs(1)
         self.assertEqual(runs, [[runs[0][0], self.p(self.box.work)]])
         self.assertEqual(len(self.box.running("orvane_updater")), 1)
+
+    def test_started_programs_keep_no_descriptor_of_the_caller(self):
+        # Under Wine only standard output is the Windows side's to pass or
+        # not: Wine hands its own standard error to every program it starts.
+        rows = ["stdout"] if self.box.mode == "wine" else ["stdout", "stderr", "other"]
+        for n, row in enumerate(rows, 1):
+            with self.subTest(descriptor=row):
+                read_end, write_end = os.pipe()
+                out = write_end if row == "stdout" else subprocess.DEVNULL
+                err = write_end if row == "stderr" else subprocess.DEVNULL
+                launcher = subprocess.Popen(self.box.command(self.launcher, []), cwd=self.box.work,
+                                            env=self.box.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                            pass_fds=(write_end,) if row == "other" else ())
+                os.close(write_end)
+                self.assertEqual(launcher.wait(timeout=240), 1)
+                self.wait_for_client(n)
+                self.wait_for_updater_runs(n)
+                # Client and updater run on; the caller still reads to the end.
+                with os.fdopen(read_end, "rb") as pipe:
+                    ready, _, _ = select.select([pipe], [], [], 30)
+                    self.assertTrue(ready and pipe.read() == b"", "a started program holds the caller's " + row)
 
     def test_arguments_are_logged_and_go_nowhere_else(self):
         args = ["ignoreSSLError", "IgnoreSSLError", "two words", "--user-data-dir=x"]

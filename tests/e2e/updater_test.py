@@ -89,6 +89,24 @@ class UpdaterTest(unittest.TestCase):
         # The second one logged nothing: the next scan is thirty ticks away.
         self.assertEqual(self.log_bytes().count(b"send dump file:"), 1)
 
+    def test_guard_that_cannot_be_made_lets_the_updater_run(self):
+        if self.sb.mode == "wine":
+            self.skipTest("Windows keeps the guard in the logon session, not in a folder")
+        write_bytes(os.path.join(self.sb.app_data, "Crashpad", "reports", "first.dmp"), b"MDMP")
+        for case in ("missing", "a file"):
+            with self.subTest(runtime=case):
+                shutil.rmtree(self.sb.runtime, ignore_errors=True)
+                if case == "a file":
+                    write_bytes(self.sb.runtime, b"")
+                before = self.log_bytes().count(b"send dump file:")
+                pids = self.start_updater()
+                wait_until(lambda: self.log_bytes().count(b"send dump file:") > before, TIMEOUT, "the first tick's scan")
+                for pid in pids:
+                    os.kill(pid, signal.SIGKILL)
+                wait_until(lambda: not self.sb.running("orvane_updater"), TIMEOUT, "the updater to end")
+                if case == "a file":
+                    os.remove(self.sb.runtime)
+
     def test_housekeeping_follows_the_clients(self):
         stale_lock = self.start_client(1)
         live_lock = self.start_client(2)

@@ -2,6 +2,7 @@
 service, downloads, prompts, verifies and installs, or does not."""
 
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -67,6 +68,18 @@ class UpdateCheckTest(UpdaterTest):
         log = self.log()
         self.assertIn("\r\n unusable version:../1.3.0", log)
         self.assertNotIn("Downloaded new product", log)
+
+    def test_answer_is_read_up_to_its_first_zero_byte(self):
+        payload, digest = self.probe_installer()
+        url = self.serve_installer("1.3.0", payload)
+        body = json.dumps(answer(url, digest, "1.3.0")).encode()
+        # The log shows the answer cut inside the version string: no JSON there.
+        self.answer_upgrade(body.replace(b'"1.3.0"', b'"1.3.0\0"'))
+        self.start_updater()
+        self.wait_until_check_finished()
+        self.assertIn("resp body:" + body.decode().split('"1.3.0"')[0] + '"1.3.0', self.log())
+        self.assertEqual(self.server.requests_to("/installer/1.3.0"), [])
+        self.assertNotIn("Downloaded new product", self.log())
 
     def test_failed_download_shows_no_prompt(self):
         self.answer_upgrade(answer("http://127.0.0.1:1/installer", "0" * 32, "1.3.0"))
@@ -163,6 +176,20 @@ class InstallTest(OnDisplay):
         payload, digest = self.probe_installer()
         url = self.serve_installer("1.3.0", payload)
         self.installed("1.3.0", {"CODE": 200, "Data": {"URL": url, "Md5": digest, "VERSION": "1.3.0"}})
+
+    def test_prompt_closed_any_way_counts_as_closed(self):
+        payload, digest = self.probe_installer()
+        url = self.serve_installer("1.3.0", payload)
+        self.answer_upgrade(answer(url, "0123456789abcdef0123456789abcdef", "1.3.0"))
+        for key in ("Escape", "alt+F4"):
+            with self.subTest(key=key):
+                updater = self.start_updater(stderr=subprocess.PIPE)
+                self.display.press_ok(updater.pid, key)
+                # The check goes on at once: no second box, nothing on standard error.
+                self.wait_until_check_finished()
+                self.assertIn("\r\nFile MD5:%s" % digest, self.log())
+                updater.kill()
+                self.assertNotIn(PROMPT, updater.communicate()[1].decode())
 
     def test_mismatched_digest_installs_nothing(self):
         launcher = self.start_stand_in("orvane_launcher")

@@ -115,13 +115,13 @@ class Display:
             windows += self._run(["xdotool", "search", "--onlyvisible", "--pid", str(p)]).split()
         return windows
 
-    def press_ok(self, pid):
-        """Waits for the process's dialog, presses its default (OK) button and
-        waits until the dialog is gone."""
+    def press_ok(self, pid, key="Return"):
+        """Waits for the process's dialog, presses its default (OK) button, or
+        another key, and waits until the dialog is gone."""
         window = wait_until(lambda: self.windows_of(pid), "the prompt")[0]
         while window in self.windows_of(pid):
             self._run(["xdotool", "windowactivate", "--sync", window])
-            self._run(["xdotool", "key", "--clearmodifiers", "Return"])
+            self._run(["xdotool", "key", "--clearmodifiers", key])
             try:
                 wait_until(lambda: window not in self.windows_of(pid), "the prompt to close", timeout=5)
             except AssertionError:

@@ -160,4 +160,36 @@ TEST_F(LauncherSteps, SlotNumbersHaveNoUpperBound) {
     EXPECT_EQ(fs::path(slot), folder.kesto() / "UserData_13");
 }
 
+// A slot counts only when its lockfile path fits the 260-character limit; the
+// search then ends instead of testing a shorter path or looping for ever.
+TEST_F(LauncherSteps, SlotsWhoseLockfilePathDoesNotFitAreNeverChosen) {
+    struct Row {
+        std::size_t kestoLength;
+        int lockedSlots;
+        int chosen;  // 0: no slot
+    };
+    const Row rows[] = {
+        {239, 0, 1}, {239, 9, 0}, {240, 0, 0}, {248, 0, 0}, {249, 0, 0}, {250, 0, 0}, {251, 0, 0}, {259, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kestoLength);
+        const std::wstring base = (folder.root() / std::to_string(row.kestoLength)).wstring();
+        ASSERT_LT(base.size() + 2, row.kestoLength);
+        const fs::path kesto = base + platform::kPathSeparator + std::wstring(row.kestoLength - base.size() - 1, L'k');
+        ASSERT_EQ(kesto.wstring().size(), row.kestoLength);
+        for (int n = 1; n <= row.lockedSlots; ++n)
+            writeBytes(kesto / ("UserData_" + std::to_string(n)) / "lockfile", "");
+        // Twice: a slot left without a lockfile is chosen again.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            std::wstring slot = L"untouched";
+            EXPECT_EQ(pickUserDataSlotIn(kesto.wstring(), slot), row.chosen != 0);
+            EXPECT_EQ(slot, row.chosen ? (kesto / ("UserData_" + std::to_string(row.chosen))).wstring()
+                                       : std::wstring(L"untouched"));
+        }
+        if (row.lockedSlots == 0 && row.chosen == 0) {
+            EXPECT_FALSE(fs::exists(kesto));
+        }
+    }
+}
+
 }  // namespace

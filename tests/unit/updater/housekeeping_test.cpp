@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "housekeeping.h"
+#include "md5.h"
 #include "process.h"
 #include "sandbox.h"
 #include "text.h"
@@ -240,3 +241,31 @@ TEST_F(Housekeeping, MissingRecordFolderMeansNothingHappensAtAll) {
     cleanStaleLocks();
     EXPECT_TRUE(fs::exists(packageLocks / "a"));
 }
+
+#ifndef _WIN32
+// File names are UTF-8 whatever the locale: a locale without the characters
+// must neither keep a stale lockfile nor hide a downloaded installer.
+TEST_F(Housekeeping, NonAsciiFileNamesOutsideAUtf8Locale) {
+    const char* previous = std::getenv("LC_ALL");
+    const std::string kept = previous != nullptr ? previous : "";
+    for (const char* locale : {"C", "POSIX", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        ::setenv("LC_ALL", locale, 1);
+        const fs::path folder = sandbox.kesto() / u8"Ана Лопес 文件";
+        const fs::path lock = folder / "lockfile";
+        writeFile(lock, "");
+        const std::string ended = std::to_string(endedProcessId());
+        writeFile(sandbox.records() / ended, lock.string());
+        cleanStaleLocks();
+        EXPECT_FALSE(fs::exists(sandbox.records() / ended));
+        EXPECT_FALSE(fs::exists(lock));
+
+        // The path as the updater holds it, wide; no conversion by the locale.
+        const std::wstring installer = widenFileName(folder.string()) + L"/1.3.0_kesto.exe";
+        writeFile(folder / "1.3.0_kesto.exe", "abc");
+        EXPECT_EQ(md5FileHex(narrowFileName(installer)), "900150983cd24fb0d6963f7d28e17f72");
+    }
+    if (previous != nullptr) ::setenv("LC_ALL", kept.c_str(), 1);
+    else ::unsetenv("LC_ALL");
+}
+#endif
