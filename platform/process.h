@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,7 +45,9 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> state_;
+    // Owned. No <memory> here: MinGW's pthread.h includes <process.h> from
+    // inside <ios>, and this folder's process.h answers for it there.
+    State* state_;
 };
 
 // Ends the process at once, with exit code 0 where the system allows one.

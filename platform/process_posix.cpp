@@ -143,14 +143,14 @@ struct ProcessLookup::State {
     }
 };
 
-ProcessLookup::ProcessLookup() : state_(std::make_unique<State>()) {
+ProcessLookup::ProcessLookup() : state_(new State()) {
     if (!state_->proc) return;
     while (dirent* ent = ::readdir(state_->proc.get()))
         if (const auto pid = procEntryId(ent->d_name)) state_->ids.push_back(*pid);
     std::sort(state_->ids.begin(), state_->ids.end());
 }
 
-ProcessLookup::~ProcessLookup() = default;
+ProcessLookup::~ProcessLookup() { delete state_; }
 
 bool ProcessLookup::hasProcess(std::uint32_t pid) {
     if (pid == 0) return true;

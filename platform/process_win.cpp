@@ -37,9 +37,9 @@ struct ProcessLookup::State {
     std::vector<ProcessEntry> processes = listProcesses();
 };
 
-ProcessLookup::ProcessLookup() : state_(std::make_unique<State>()) {}
+ProcessLookup::ProcessLookup() : state_(new State()) {}
 
-ProcessLookup::~ProcessLookup() = default;
+ProcessLookup::~ProcessLookup() { delete state_; }
 
 bool ProcessLookup::hasProcess(std::uint32_t pid) {
     return std::any_of(state_->processes.begin(), state_->processes.end(),
