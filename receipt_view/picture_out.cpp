@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,12 @@ private:
 
 constexpr png_byte kGrey[] = {255, 0, 110, 200};  // paper, ink, cut line, gap between strips
 
-// libpng reports failures by longjmp; kept apart from any object with a destructor.
-bool writeRows(png_structp png, png_infop info, std::FILE* file, const Picture& picture,
-               std::vector<png_bytep>& rows) {
+// libpng reports failures by longjmp; kept apart from any object with a
+// destructor. `output` points the writer at its file or buffer.
+template <typename Output>
+bool writeRows(png_structp png, png_infop info, Output output, const Picture& picture, std::vector<png_bytep>& rows) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_init_io(png, file);
+    output(png);
     // Two shades in long runs compress well at the fastest level too.
     png_set_compression_level(png, 1);
     png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
@@ -56,17 +58,44 @@ bool writeRows(png_structp png, png_infop info, std::FILE* file, const Picture& 
     return true;
 }
 
-}  // namespace
-
-bool writePng(const Picture& picture, const std::string& path, std::string& error) {
+// The picture's rows in the PNG's grey levels; `rows` points into `grey`.
+bool greyRows(const Picture& picture, std::vector<png_byte>& grey, std::vector<png_bytep>& rows, std::string& error) {
     if (picture.width <= 0 || picture.height <= 0) {
         error = "nothing to draw: the picture is empty";
         return false;
     }
-    std::vector<png_byte> grey(picture.dots.size());
+    grey.resize(picture.dots.size());
     for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = kGrey[picture.dots[i] & 3];
-    std::vector<png_bytep> rows(static_cast<std::size_t>(picture.height));
+    rows.resize(static_cast<std::size_t>(picture.height));
     for (int y = 0; y < picture.height; ++y) rows[y] = grey.data() + static_cast<std::size_t>(y) * picture.width;
+    return true;
+}
+
+struct Buffer {
+    std::string* out;
+    bool full = false;
+};
+
+// Called from C: a failed allocation must not unwind through libpng.
+void appendToBuffer(png_structp png, png_bytep data, png_size_t length) {
+    auto* buffer = static_cast<Buffer*>(png_get_io_ptr(png));
+    try {
+        buffer->out->append(reinterpret_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+        buffer->full = true;
+    }
+    // Outside the handler: png_error does not return.
+    if (buffer->full) png_error(png, "out of memory");
+}
+
+void flushNothing(png_structp) {}
+
+}  // namespace
+
+bool writePng(const Picture& picture, const std::string& path, std::string& error) {
+    std::vector<png_byte> grey;
+    std::vector<png_bytep> rows;
+    if (!greyRows(picture, grey, rows, error)) return false;
 
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "wb"));
     if (!file) {
@@ -74,13 +103,30 @@ bool writePng(const Picture& picture, const std::string& path, std::string& erro
         return false;
     }
     PngWriter writer;
-    if (!writer.valid() || !writeRows(writer.png(), writer.info(), file.get(), picture, rows) ||
+    std::FILE* const stream = file.get();
+    if (!writer.valid() ||
+        !writeRows(writer.png(), writer.info(), [stream](png_structp png) { png_init_io(png, stream); }, picture, rows) ||
         std::fflush(file.get()) != 0 || std::ferror(file.get())) {
         error = "cannot write " + path + ": the PNG could not be written whole";
         return false;
     }
     if (std::fclose(file.release()) != 0) {
         error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool encodePng(const Picture& picture, std::string& png, std::string& error) {
+    std::vector<png_byte> grey;
+    std::vector<png_bytep> rows;
+    if (!greyRows(picture, grey, rows, error)) return false;
+    png.clear();
+    Buffer buffer{&png};
+    PngWriter writer;
+    const auto toBuffer = [&buffer](png_structp p) { png_set_write_fn(p, &buffer, appendToBuffer, flushNothing); };
+    if (!writer.valid() || !writeRows(writer.png(), writer.info(), toBuffer, picture, rows)) {
+        error = buffer.full ? "no memory for the PNG" : "the PNG could not be made";
         return false;
     }
     return true;

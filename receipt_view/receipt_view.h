@@ -42,6 +42,7 @@ struct Picture {
 struct Event {
     std::size_t offset = 0;  // of the command's first byte in the input
     std::string what;
+    int row = 0;             // how far down the paper the printer was when it met it
 };
 
 struct Rendering {
@@ -82,6 +83,8 @@ Rendering render(std::string_view bytes, const Paper& paper, Glyphs& glyphs);
 
 // Writes an 8-bit grey PNG; false with `error` set when it cannot.
 bool writePng(const Picture& picture, const std::string& path, std::string& error);
+// The same PNG into `png`.
+bool encodePng(const Picture& picture, std::string& png, std::string& error);
 
 // A coarse terminal picture: one character for each block of dots, darker
 // characters for more ink.

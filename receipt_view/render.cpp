@@ -109,8 +109,8 @@ private:
     };
 
     // ---- input
-    void note(std::size_t offset, std::string what) { out_.commands.push_back({offset, std::move(what)}); }
-    void problem(std::size_t offset, std::string what) { out_.problems.push_back({offset, std::move(what)}); }
+    void note(std::size_t offset, std::string what) { out_.commands.push_back({offset, std::move(what), y_}); }
+    void problem(std::size_t offset, std::string what) { out_.problems.push_back({offset, std::move(what), y_}); }
     bool have(std::size_t count) const { return bytes_.size() - at_ >= count; }
     unsigned char byteAt(std::size_t offset) const { return static_cast<unsigned char>(bytes_[offset]); }
 
