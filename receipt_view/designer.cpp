@@ -393,12 +393,19 @@ void appendRows(std::string& out, const std::vector<int>& rows) {
 
 }  // namespace
 
+void design(const DesignRequest& request, Glyphs& glyphs, Design& out) {
+    out.print = printMarkup(request.text, request.route, request.codePage);
+    render(out.print.bytes, request.paper, glyphs, out.rendering);
+    out.warnings = markupWarnings(request, out.print);
+    out.orderIdReported = false;
+    out.orderId.clear();
+    out.orderIdNote.clear();
+    reportOrderId(request, out);
+}
+
 Design design(const DesignRequest& request, Glyphs& glyphs) {
     Design out;
-    out.print = printMarkup(request.text, request.route, request.codePage);
-    out.rendering = render(out.print.bytes, request.paper, glyphs);
-    out.warnings = markupWarnings(request, out.print);
-    reportOrderId(request, out);
+    design(request, glyphs, out);
     return out;
 }
 

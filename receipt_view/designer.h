@@ -49,6 +49,8 @@ struct Design {
 std::vector<Warning> markupWarnings(const DesignRequest& request, const MarkupPrint& print);
 
 Design design(const DesignRequest& request, Glyphs& glyphs);
+// The same into `out`, reusing the picture's memory.
+void design(const DesignRequest& request, Glyphs& glyphs, Design& out);
 
 // The designer page's answer: the design with the bytes and `png` in Base64.
 std::string designJson(const Design& design, std::string_view png);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <exception>
 #include <memory>
@@ -36,46 +37,57 @@ std::atomic<int> stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "written by a signal handler");
 void onStopSignal(int signal) { stopSignal = signal; }
 
-// Glyph caches, one per request being drawn: a cache is not shared while in
-// use, and stays warm for the next request.
-class GlyphsPool {
+// What one request is drawn with: a glyph cache, and the memory of the last
+// picture drawn and of its PNG. Each is used by one request at a time and
+// stays warm for the next; nothing of a request's own is kept.
+struct Workspace {
+    std::unique_ptr<Glyphs> glyphs;
+    Design design;
+    std::vector<std::uint8_t> packedRows;
+    std::string png;
+};
+
+class WorkspacePool {
 public:
     class Lease {
     public:
-        Lease(GlyphsPool& pool, std::unique_ptr<Glyphs> glyphs) : pool_(pool), glyphs_(std::move(glyphs)) {}
+        Lease(WorkspacePool& pool, std::unique_ptr<Workspace> space) : pool_(pool), space_(std::move(space)) {}
         ~Lease() {
-            if (glyphs_) pool_.giveBack(std::move(glyphs_));
+            if (space_) pool_.giveBack(std::move(space_));
         }
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
-        explicit operator bool() const { return glyphs_ != nullptr; }
-        Glyphs& glyphs() const { return *glyphs_; }
+        explicit operator bool() const { return space_ != nullptr; }
+        Workspace* operator->() const { return space_.get(); }
 
     private:
-        GlyphsPool& pool_;
-        std::unique_ptr<Glyphs> glyphs_;
+        WorkspacePool& pool_;
+        std::unique_ptr<Workspace> space_;
     };
 
     Lease take(std::string& error) {
         {
             std::lock_guard guard(lock_);
             if (!free_.empty()) {
-                auto glyphs = std::move(free_.back());
+                auto space = std::move(free_.back());
                 free_.pop_back();
-                return Lease(*this, std::move(glyphs));
+                return Lease(*this, std::move(space));
             }
         }
-        return Lease(*this, Glyphs::openDefault(error));
+        auto space = std::make_unique<Workspace>();
+        space->glyphs = Glyphs::openDefault(error);
+        if (!space->glyphs) space.reset();
+        return Lease(*this, std::move(space));
     }
 
 private:
-    void giveBack(std::unique_ptr<Glyphs> glyphs) {
+    void giveBack(std::unique_ptr<Workspace> space) {
         std::lock_guard guard(lock_);
-        free_.push_back(std::move(glyphs));
+        free_.push_back(std::move(space));
     }
 
     std::mutex lock_;
-    std::vector<std::unique_ptr<Glyphs>> free_;
+    std::vector<std::unique_ptr<Workspace>> free_;
 };
 
 void answerText(httplib::Response& res, int status, const std::string& text) {
@@ -105,7 +117,7 @@ std::string tooLarge() {
 }  // namespace
 
 int serveDesigner(int port, std::ostream& out, std::ostream& err) {
-    GlyphsPool pool;
+    WorkspacePool pool;
     {
         // Fails here, once, rather than in every request.
         std::string error;
@@ -118,6 +130,9 @@ int serveDesigner(int port, std::ostream& out, std::ostream& err) {
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server.set_payload_max_length(kMaxDesignText);
+    // The answer's head and body are separate writes: without this the body
+    // waits for the client's delayed acknowledgement of the head.
+    server.set_tcp_nodelay(true);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
     // An idle connection holds a worker, and a stop waits for it.
@@ -135,14 +150,14 @@ int serveDesigner(int port, std::ostream& out, std::ostream& err) {
             if (!readQuery(req, request, error)) return answerText(res, 400, error);
             if (req.body.size() > kMaxDesignText) return answerText(res, 413, tooLarge());
             request.text = req.body;
-            const GlyphsPool::Lease lease = pool.take(error);
-            if (!lease) return answerText(res, 500, error);
-            const Design result = design(request, lease.glyphs());
-            std::string png;
-            if (!encodePng(result.rendering.picture, png, error)) return answerText(res, 500, error);
+            const WorkspacePool::Lease space = pool.take(error);
+            if (!space) return answerText(res, 500, error);
+            design(request, *space->glyphs, space->design);
+            if (!encodePng(space->design.rendering.picture, space->png, space->packedRows, error))
+                return answerText(res, 500, error);
             res.set_header("Cache-Control", "no-store");
-            if (json) res.set_content(designJson(result, png), "application/json");
-            else res.set_content(png, "image/png");
+            if (json) res.set_content(designJson(space->design, space->png), "application/json");
+            else res.set_content(space->png.data(), space->png.size(), "image/png");
         };
     };
     server.Post("/receipt", answer(true));

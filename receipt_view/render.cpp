@@ -571,10 +571,20 @@ private:
 
 }  // namespace
 
-Rendering render(std::string_view bytes, const Paper& paper, Glyphs& glyphs) {
-    Rendering out;
+void render(std::string_view bytes, const Paper& paper, Glyphs& glyphs, Rendering& out) {
+    out.picture.height = 0;
+    out.picture.dots.clear();
+    out.cutRows.clear();
+    out.commands.clear();
+    out.problems.clear();
+    out.barcodeRows.clear();
     Printer printer(paper, glyphs, out);
     printer.run(bytes);
+}
+
+Rendering render(std::string_view bytes, const Paper& paper, Glyphs& glyphs) {
+    Rendering out;
+    render(bytes, paper, glyphs, out);
     return out;
 }
 
