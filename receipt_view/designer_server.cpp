@@ -164,9 +164,12 @@ int serveDesigner(int port, std::ostream& out, std::ostream& err) {
     server.Post("/picture", answer(false));
     // The library's own refusals (malformed requests, bodies over the
     // limit) and unknown paths get a reason too.
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return;
-        if (res.status == 413) answerText(res, 413, tooLarge());
+        // The library parses a form-encoded body, and holds it to 8 KiB.
+        if (res.status == 413 && req.get_header_value("Content-Type").starts_with("application/x-www-form-urlencoded"))
+            answerText(res, 413, "A form-encoded text is refused over 8 KiB: send the text as application/octet-stream.");
+        else if (res.status == 413) answerText(res, 413, tooLarge());
         else if (res.status == 404) answerText(res, 404, "No such page: the designer is at /");
         else answerText(res, res.status, "The request could not be read.");
     });
