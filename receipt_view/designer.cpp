@@ -1,6 +1,7 @@
 #include "designer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
