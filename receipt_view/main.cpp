@@ -2,6 +2,7 @@
 //   --escpos FILE                        raw bytes (a capture, a CUPS job, a device dump)
 //   --markup FILE --route device|spooler a receipt in the mark-up, encoded as the add-on does
 //   --paper 58|80  -o OUT.png  [--report] [--preview] [--write-bytes FILE]
+//   --serve [--port N]                   the receipt designer, a page on 127.0.0.1
 // --write-bytes keeps the bytes drawn, e.g. to send them to a real printer
 // with lp -o raw.
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "designer_server.h"
 #include "markup_bytes.h"
 #include "receipt_view.h"
 
@@ -16,7 +18,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orvane_receipt_view (--escpos FILE | --markup FILE --route device|spooler)\n"
-    "                           [--paper 58|80] -o OUT.png [--report] [--preview] [--write-bytes FILE]\n";
+    "                           [--paper 58|80] -o OUT.png [--report] [--preview] [--write-bytes FILE]\n"
+    "       orvane_receipt_view --serve [--port N]\n";
 
 int usage(const std::string& why) {
     std::cerr << "orvane_receipt_view: " << why << "\n" << kUsage;
@@ -43,7 +46,8 @@ void printEvents(const char* title, const std::vector<receipt_view::Event>& even
 int main(int argc, char** argv) {
     std::string escpos, markup, route, out, bytesOut;
     int paperMm = 80;
-    bool report = false, preview = false;
+    bool report = false, preview = false, serve = false;
+    std::string port;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&](std::string& into) {
@@ -62,8 +66,19 @@ int main(int argc, char** argv) {
             paperMm = std::stoi(paper);
         } else if (arg == "--report") report = true;
         else if (arg == "--preview") preview = true;
+        else if (arg == "--serve") serve = true;
+        else if (arg == "--port") { if (!value(port)) return usage("--port needs a number"); }
         else return usage("unknown argument " + arg);
     }
+    if (serve) {
+        if (argc != (port.empty() ? 2 : 4)) return usage("--serve takes only --port");
+        int number = 0;
+        if (!port.empty() && (port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 ||
+                              (number = std::stoi(port)) > 65535))
+            return usage("--port is a number from 0 to 65535");
+        return receipt_view::serveDesigner(number, std::cout, std::cerr);
+    }
+    if (!port.empty()) return usage("--port goes with --serve");
     if (escpos.empty() == markup.empty()) return usage("give one of --escpos and --markup");
     if (!markup.empty() && route != "device" && route != "spooler") return usage("--markup needs --route device or spooler");
     if (out.empty()) return usage("-o OUT.png is missing");

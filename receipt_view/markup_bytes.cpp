@@ -17,19 +17,26 @@ private:
 
 }  // namespace
 
-std::string markupBytes(std::string_view utf8Receipt, Route route) {
-    std::string text = utf8ToAnsi(utf8Receipt);
-    std::string out;
-    Collect sink(out);
+MarkupPrint printMarkup(std::string_view utf8Receipt, Route route, unsigned codePage) {
+    MarkupPrint out;
+    // The add-on's own conversion; a named code page takes the place of the
+    // locale's in its second half.
+    out.text = codePage == platform::kAnsiCodePage ? utf8ToAnsi(utf8Receipt)
+                                                   : platform::wideToCodePage(codePage, utf8ToWide(utf8Receipt));
+    std::string text = out.text;
     if (route == Route::Device) {
         std::string orderId;
         splitOrderId(text, orderId);
     }
+    Collect sink(out.bytes);
     for (const std::string_view paragraph : splitParagraphs(text, route)) {
         const auto segments = tokenizeSegments(paragraph);
         // The device route opens no cycle for a paragraph without segments.
         if (route == Route::Device && segments.empty()) continue;
+        const std::size_t start = out.bytes.size();
         encodeParagraph(segments, route, sink);
+        out.paragraphs.push_back({static_cast<std::size_t>(paragraph.data() - text.data()), paragraph.size(), start,
+                                  out.bytes.size() - start});
     }
     return out;
 }

@@ -2,16 +2,38 @@
 // add-on's own encoder, so a picture shows what the add-on sends.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "codepage.h"
 #include "receipt_markup.h"
 
 namespace receipt_view {
 
-// `utf8Receipt` as a script passes it: converted to the ANSI code page of the
-// locale (as the add-on does), then every paragraph the route prints, one
-// after another (each device cycle or each spooler document in turn).
-std::string markupBytes(std::string_view utf8Receipt, Route route);
+// One paragraph the route prints: one device cycle or one spooler document.
+struct PrintedParagraph {
+    std::size_t textOffset = 0;  // of its first byte (after "<p_s>") in MarkupPrint::text
+    std::size_t textLength = 0;
+    std::size_t byteOffset = 0;  // of its ESC @ in MarkupPrint::bytes
+    std::size_t byteLength = 0;
+};
+
+struct MarkupPrint {
+    std::string text;   // the whole receipt in the code page, before the order id is cut off
+    std::string bytes;  // every printed paragraph, one after another
+    std::vector<PrintedParagraph> paragraphs;
+};
+
+// `utf8Receipt` as a script passes it, converted as the add-on converts it:
+// to the ANSI code page of the locale, or to `codePage` when one is named (as
+// under a Windows whose ANSI code page that is). Then every paragraph the
+// route prints, in turn.
+MarkupPrint printMarkup(std::string_view utf8Receipt, Route route, unsigned codePage = platform::kAnsiCodePage);
+
+inline std::string markupBytes(std::string_view utf8Receipt, Route route) {
+    return printMarkup(utf8Receipt, route).bytes;
+}
 
 }  // namespace receipt_view

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -37,17 +39,26 @@ private:
     png_infop info_ = nullptr;
 };
 
-constexpr png_byte kGrey[] = {255, 0, 110, 200};  // paper, ink, cut line, gap between strips
+// The four shades as a palette (paper, ink, cut line, gap between strips), two
+// bits a dot: a quarter of the bytes of 8-bit grey to compress.
+constexpr png_byte kGrey[] = {255, 0, 110, 200};
+constexpr int kDotsPerByte = 4;
 
-// libpng reports failures by longjmp; kept apart from any object with a destructor.
-bool writeRows(png_structp png, png_infop info, std::FILE* file, const Picture& picture,
-               std::vector<png_bytep>& rows) {
+// libpng reports failures by longjmp; kept apart from any object with a
+// destructor. `output` points the writer at its file or buffer.
+template <typename Output>
+bool writeRows(png_structp png, png_infop info, Output output, const Picture& picture, std::vector<png_bytep>& rows) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_init_io(png, file);
-    // Two shades in long runs compress well at the fastest level too.
+    output(png);
+    // Long runs of few shades compress well at the fastest level, and without
+    // row filters, which only cost time on such rows.
     png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
-                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 2,
+                 PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[std::size(kGrey)];
+    for (std::size_t i = 0; i < std::size(kGrey); ++i) palette[i] = {kGrey[i], kGrey[i], kGrey[i]};
+    png_set_PLTE(png, info, palette, static_cast<int>(std::size(kGrey)));
     // 203 dpi, so a viewer shows the receipt at its printed size.
     png_set_pHYs(png, info, 8000, 8000, PNG_RESOLUTION_METER);
     png_write_info(png, info);
@@ -56,17 +67,58 @@ bool writeRows(png_structp png, png_infop info, std::FILE* file, const Picture& 
     return true;
 }
 
-}  // namespace
-
-bool writePng(const Picture& picture, const std::string& path, std::string& error) {
+// The picture's rows as palette indices, the leftmost dot in a byte's high
+// bits; `rows` points into `packed`.
+bool greyRows(const Picture& picture, std::vector<png_byte>& packed, std::vector<png_bytep>& rows, std::string& error) {
     if (picture.width <= 0 || picture.height <= 0) {
         error = "nothing to draw: the picture is empty";
         return false;
     }
-    std::vector<png_byte> grey(picture.dots.size());
-    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = kGrey[picture.dots[i] & 3];
-    std::vector<png_bytep> rows(static_cast<std::size_t>(picture.height));
-    for (int y = 0; y < picture.height; ++y) rows[y] = grey.data() + static_cast<std::size_t>(y) * picture.width;
+    const auto width = static_cast<std::size_t>(picture.width);
+    const std::size_t rowBytes = (width + kDotsPerByte - 1) / kDotsPerByte;
+    packed.resize(rowBytes * static_cast<std::size_t>(picture.height));
+    rows.resize(static_cast<std::size_t>(picture.height));
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        png_bytep row = rows[y] = packed.data() + y * rowBytes;
+        const std::uint8_t* dots = picture.dots.data() + y * width;
+        std::size_t x = 0;
+        for (; x + kDotsPerByte <= width; x += kDotsPerByte)
+            *row++ = static_cast<png_byte>((dots[x] & 3) << 6 | (dots[x + 1] & 3) << 4 | (dots[x + 2] & 3) << 2 |
+                                           (dots[x + 3] & 3));
+        if (x < width) {
+            png_byte last = 0;
+            for (std::size_t k = 0; x + k < width; ++k) last |= static_cast<png_byte>((dots[x + k] & 3) << (6 - 2 * k));
+            *row = last;
+        }
+    }
+    return true;
+}
+
+struct Buffer {
+    std::string* out;
+    bool full = false;
+};
+
+// Called from C: a failed allocation must not unwind through libpng.
+void appendToBuffer(png_structp png, png_bytep data, png_size_t length) {
+    auto* buffer = static_cast<Buffer*>(png_get_io_ptr(png));
+    try {
+        buffer->out->append(reinterpret_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+        buffer->full = true;
+    }
+    // Outside the handler: png_error does not return.
+    if (buffer->full) png_error(png, "out of memory");
+}
+
+void flushNothing(png_structp) {}
+
+}  // namespace
+
+bool writePng(const Picture& picture, const std::string& path, std::string& error) {
+    std::vector<png_byte> grey;
+    std::vector<png_bytep> rows;
+    if (!greyRows(picture, grey, rows, error)) return false;
 
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "wb"));
     if (!file) {
@@ -74,13 +126,29 @@ bool writePng(const Picture& picture, const std::string& path, std::string& erro
         return false;
     }
     PngWriter writer;
-    if (!writer.valid() || !writeRows(writer.png(), writer.info(), file.get(), picture, rows) ||
+    std::FILE* const stream = file.get();
+    if (!writer.valid() ||
+        !writeRows(writer.png(), writer.info(), [stream](png_structp png) { png_init_io(png, stream); }, picture, rows) ||
         std::fflush(file.get()) != 0 || std::ferror(file.get())) {
         error = "cannot write " + path + ": the PNG could not be written whole";
         return false;
     }
     if (std::fclose(file.release()) != 0) {
         error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool encodePng(const Picture& picture, std::string& png, std::vector<std::uint8_t>& scratch, std::string& error) {
+    std::vector<png_bytep> rows;
+    if (!greyRows(picture, scratch, rows, error)) return false;
+    png.clear();
+    Buffer buffer{&png};
+    PngWriter writer;
+    const auto toBuffer = [&buffer](png_structp p) { png_set_write_fn(p, &buffer, appendToBuffer, flushNothing); };
+    if (!writer.valid() || !writeRows(writer.png(), writer.info(), toBuffer, picture, rows)) {
+        error = buffer.full ? "no memory for the PNG" : "the PNG could not be made";
         return false;
     }
     return true;

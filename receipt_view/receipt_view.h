@@ -42,6 +42,7 @@ struct Picture {
 struct Event {
     std::size_t offset = 0;  // of the command's first byte in the input
     std::string what;
+    int row = 0;             // how far down the paper the printer was when it met it
 };
 
 struct Rendering {
@@ -79,9 +80,15 @@ inline constexpr std::string_view kDefaultFontPath = "/usr/share/fonts/truetype/
 inline constexpr std::string_view kDefaultFontFamily = "WenQuanYi Zen Hei Mono";
 
 Rendering render(std::string_view bytes, const Paper& paper, Glyphs& glyphs);
+// The same into `out`, whose buffers are kept for reuse: a long-lived viewer
+// pays for a picture's memory once, not on every drawing.
+void render(std::string_view bytes, const Paper& paper, Glyphs& glyphs, Rendering& out);
 
 // Writes an 8-bit grey PNG; false with `error` set when it cannot.
 bool writePng(const Picture& picture, const std::string& path, std::string& error);
+// The same PNG into `png`; `scratch` holds the packed rows, and may be kept
+// between calls for its memory.
+bool encodePng(const Picture& picture, std::string& png, std::vector<std::uint8_t>& scratch, std::string& error);
 
 // A coarse terminal picture: one character for each block of dots, darker
 // characters for more ink.

@@ -109,8 +109,8 @@ private:
     };
 
     // ---- input
-    void note(std::size_t offset, std::string what) { out_.commands.push_back({offset, std::move(what)}); }
-    void problem(std::size_t offset, std::string what) { out_.problems.push_back({offset, std::move(what)}); }
+    void note(std::size_t offset, std::string what) { out_.commands.push_back({offset, std::move(what), y_}); }
+    void problem(std::size_t offset, std::string what) { out_.problems.push_back({offset, std::move(what), y_}); }
     bool have(std::size_t count) const { return bytes_.size() - at_ >= count; }
     unsigned char byteAt(std::size_t offset) const { return static_cast<unsigned char>(bytes_[offset]); }
 
@@ -571,10 +571,20 @@ private:
 
 }  // namespace
 
-Rendering render(std::string_view bytes, const Paper& paper, Glyphs& glyphs) {
-    Rendering out;
+void render(std::string_view bytes, const Paper& paper, Glyphs& glyphs, Rendering& out) {
+    out.picture.height = 0;
+    out.picture.dots.clear();
+    out.cutRows.clear();
+    out.commands.clear();
+    out.problems.clear();
+    out.barcodeRows.clear();
     Printer printer(paper, glyphs, out);
     printer.run(bytes);
+}
+
+Rendering render(std::string_view bytes, const Paper& paper, Glyphs& glyphs) {
+    Rendering out;
+    render(bytes, paper, glyphs, out);
     return out;
 }
 

@@ -25,6 +25,8 @@ run_packages=(
   libfreetype-dev
   libpng-dev
   fonts-wqy-zenhei
+  # The receipt designer's loopback server (orvane_receipt_view --serve).
+  libcpp-httplib-dev
 )
 
 # What `make test` adds. One concern a line, so parallel additions merge.
@@ -69,6 +71,8 @@ test_packages=(
   # zbar reads the drawn receipts' barcodes back.
   libzbar-dev
   zbar-tools
+  # The receipt designer's page is tested in a real browser.
+  chromium
 )
 
 apt_dir=${ORVANE_APT_DIR:-/etc/apt}

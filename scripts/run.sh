@@ -95,11 +95,17 @@ echo
 echo "--- orvane_launcher.log (every run appends)"
 tr -d '\r' <orvane_launcher.log
 echo
+# --- receipt designer (scripts/run-designer.sh)
+source "$root/scripts/run-designer.sh"
+designer_start
+# --- end of the receipt designer block
+
 echo
 echo "--- processes this run started"
 pids=$(started)
 if [ -n "$pids" ]; then ps -o pid,args -p "$(echo $pids | tr ' ' ,)"; else echo "  none"; fi
 echo
+designer_show
 # --- print add-on (binding): the sample receipt's bytes and the add-on log.
 addon_show
 # --- end of the print add-on block

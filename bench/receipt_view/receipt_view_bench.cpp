@@ -48,7 +48,7 @@ int main() {
     std::vector<double> draw, png;
     for (int run = 0; run < 30; ++run) {
         const auto start = Clock::now();
-        rendering = receipt_view::render(bytes, paper, *glyphs);
+        receipt_view::render(bytes, paper, *glyphs, rendering);
         const auto drawn = Clock::now();
         if (!receipt_view::writePng(rendering.picture, "/tmp/receipt_view_bench.png", error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
