@@ -159,6 +159,12 @@ TEST_P(ProcessEnd, EndsAndEveryReceiptIsPrintedOrLogged) {
         }
     }
     EXPECT_EQ(outcomes.count(-1), 0u) << "a result without its receipt";
+    std::map<Outcome, int> tally;
+    for (const auto& [receipt, ends] : outcomes)
+        for (const Outcome end : ends) ++tally[end];
+    std::printf("%s: %d printed, %d failed, %d running at the end, %d not printed at the end\n", c.name,
+                tally[Outcome::Printed], tally[Outcome::Failed], tally[Outcome::RunningAtExit],
+                tally[Outcome::NotPrinted]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ProcessEnd, ::testing::ValuesIn(kExitCases),
