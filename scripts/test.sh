@@ -60,7 +60,9 @@ if build_preset win32; then
   probe_limit=60
   if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
     note "tests win32: not run, 32-bit Wine (wine32:i386) is not installed"
-    grep -A3 '32-bit packages not installed' build/install-deps.log | sed 's/^/  /'
+    # The set-up's note and apt's own words for why.
+    sed -n '/32-bit packages not installed/,/win32 suites will be/p' build/install-deps.log |
+      grep -E 'not installed:|:i386 : |^ *E: ' | head -n 6 | sed 's/^/  /'
     skipped=$((skipped + ${n32:-0}))
     not_run+=("win32: ${n32:-0} tests, 32-bit Wine is not installed (see build/install-deps.log)")
   elif WINEPREFIX="$root/build/win32/wineprefix" timeout "$probe_limit" scripts/wine-run cmd /c exit \
