@@ -1,5 +1,6 @@
 #include "addon_log.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "files.h"
 #include "named_lock.h"
+#include "process_exit.h"
 
 namespace addon_log {
 
@@ -108,6 +110,10 @@ namespace {
 class LineQueue {
 public:
     void push(std::string_view category, std::string_view message) {
+        if (direct_.load(std::memory_order_acquire)) {
+            writeBatch({composeLine(platform::localTimeNow(), category, message)});
+            return;
+        }
         std::lock_guard guard(lock_);
         if (!started_) start();
         // Read under the queue's lock, so that the process's lines are in time order.
@@ -115,8 +121,8 @@ public:
         wake_.notify_one();
     }
 
-    // Writes what is queued now, on the calling thread; at exit, where the
-    // writer thread may be gone (Windows ends the other threads first).
+    // Writes what is queued now, on the calling thread, once the writer
+    // thread's batch in hand is written.
     void flush() {
         // The writer thread may be writing its batch: it waits at most
         // kLockWait for the log lock, then writes. One killed in the middle
@@ -124,6 +130,24 @@ public:
         std::unique_lock writing(writing_, std::defer_lock);
         (void)writing.try_lock_for(2 * kLockWait + std::chrono::seconds(1));
         writeBatch(take());
+    }
+
+    // For the end of a process whose other threads may be gone (Windows ends
+    // them before a DLL's exit handlers run): what is queued is written now,
+    // and every later line at once on the calling thread. Nothing here waits
+    // for a lock that an ended thread may hold; lines queued behind such a
+    // lock are lost.
+    void writeOnCallingThread() {
+        std::vector<std::string> batch;
+        {
+            std::unique_lock guard(lock_, std::try_to_lock);
+            if (guard.owns_lock()) {
+                if (!started_) path_ = logPath();
+                batch.swap(pending_);
+            }
+        }
+        direct_.store(true, std::memory_order_release);
+        writeBatch(batch);
     }
 
     static LineQueue& instance() {
@@ -138,7 +162,13 @@ private:
         // later are gone.
         path_ = logPath();
         std::thread([this] { run(); }).detach();
-        std::atexit([] { instance().flush(); });
+        std::atexit([] {
+            if (platform::otherThreadsRunInExitHandlers()) {
+                instance().flush();
+            } else {
+                instance().writeOnCallingThread();
+            }
+        });
     }
 
     std::vector<std::string> take() {
@@ -185,6 +215,7 @@ private:
     bool started_ = false;
     std::wstring path_;  // set before the writer starts, then only read
     std::timed_mutex writing_;
+    std::atomic<bool> direct_{false};
 };
 
 }  // namespace
@@ -196,6 +227,8 @@ void appendLine(std::string_view category, std::string_view message) {
 }  // namespace detail
 
 void flush() { detail::LineQueue::instance().flush(); }
+
+void writeOnCallingThread() { detail::LineQueue::instance().writeOnCallingThread(); }
 
 const std::wstring& logPath() {
     static const std::wstring path = [] {

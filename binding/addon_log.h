@@ -136,6 +136,11 @@ std::string formatMessage(FormatFor<Args...> format, const Args&... args) {
 // Writes the lines queued so far before returning.
 void flush();
 
+// For a process end where the other threads may be gone: writes what is
+// queued, and from then on writes each line at once on the calling thread,
+// never waiting for another thread of this process.
+void writeOnCallingThread();
+
 // The full path of the log file, worked out once from the host executable's
 // folder; empty when it would be too long to open.
 const std::wstring& logPath();

@@ -7,11 +7,14 @@
 // time in the order they were queued. The thread takes the next request as
 // soon as the previous one is done, whatever the script threads are doing,
 // and it outlives the script thread that queued a request: a worker that
-// ends leaves its receipts printing, and at process exit the queue is given
-// up to kExitDrain to empty before what is left is logged as not printed.
+// ends leaves its receipts printing.
+//
+// At the end of the process the queue is given up to kExitDrain, in all, to
+// empty; what is left then is logged as not printed, never reported printed.
+// The wait happens where the print thread still runs: at the runtime's exit
+// notice (drainPrintQueueAtExit), and in the library's exit handler only
+// where the system has not ended the other threads before it.
 #pragma once
-
-#include <uv.h>
 
 #include <chrono>
 #include <memory>
@@ -20,21 +23,17 @@
 class DriverPrinter;
 
 struct PrintRequest {
-    PrintRequest(std::string receipt, std::shared_ptr<DriverPrinter> target, uv_work_cb workStep)
-        : text(std::move(receipt)), printer(std::move(target)), step(workStep) {
-        work.data = this;
-    }
+    using Step = void (*)(const PrintRequest&);
 
-    uv_work_t work{};                        // its data points back here; the step takes it
     std::string text;                        // the receipt as the script passed it, UTF-8
     std::shared_ptr<DriverPrinter> printer;  // kept alive until the request has printed
-    uv_work_cb step;                         // driverPrintAsync or printAsync
+    Step step;                               // driverPrintAsync or printAsync
 };
 
 // Work steps; each reads the printer's settings when it runs, not when the
 // script queued the request.
-void driverPrintAsync(uv_work_t* work);
-void printAsync(uv_work_t* work);
+void driverPrintAsync(const PrintRequest& request);
+void printAsync(const PrintRequest& request);
 
 // How long the process end waits for queued receipts, all of them together.
 inline constexpr std::chrono::seconds kExitDrain{30};
@@ -42,3 +41,10 @@ inline constexpr std::chrono::seconds kExitDrain{30};
 // Hands the request to the print thread (started on first use); takes only
 // the queue's own short lock.
 void queuePrintRequest(std::unique_ptr<PrintRequest> request);
+
+// The process is ending and every thread still runs (the script runtime's
+// exit notice, on the script thread): waits until every queued receipt has
+// printed, within kExitDrain of the first such wait, logs the rest as not
+// printed and writes the log out. Receipts queued after it are left to the
+// library's exit handler.
+void drainPrintQueueAtExit();

@@ -40,6 +40,8 @@ namespace {
 
 void whenEnvironmentEnds(v8::Isolate* /*isolate*/, void* owner) { node::AtExit(releasePrinter, owner); }
 
+bool isMainScriptThread(v8::Isolate* /*isolate*/) { return true; }
+
 v8::String::Utf8Value utf8Of(v8::Isolate* /*isolate*/, v8::Local<v8::String> value) {
     return v8::String::Utf8Value(value);
 }
@@ -51,6 +53,9 @@ namespace {
 void whenEnvironmentEnds(v8::Isolate* isolate, void* owner) {
     node::AddEnvironmentCleanupHook(isolate, releasePrinter, owner);
 }
+
+// Workers run loops of their own; the main thread runs the default one.
+bool isMainScriptThread(v8::Isolate* isolate) { return node::GetCurrentEventLoop(isolate) == uv_default_loop(); }
 
 v8::String::Utf8Value utf8Of(v8::Isolate* isolate, v8::Local<v8::String> value) {
     return v8::String::Utf8Value(isolate, value);
@@ -195,8 +200,8 @@ void appendListed(std::vector<ListedPrinter>& out, const std::vector<PrinterEntr
     for (const PrinterEntry& entry : entries) out.push_back({ansiToUtf8(entry.name), entry.port, nodriver});
 }
 
-void queuePrint(DriverPrinter& printer, std::string text, uv_work_cb step) {
-    queuePrintRequest(std::make_unique<PrintRequest>(std::move(text), printer.shared_from_this(), step));
+void queuePrint(DriverPrinter& printer, std::string text, PrintRequest::Step step) {
+    queuePrintRequest(std::make_unique<PrintRequest>(PrintRequest{std::move(text), printer.shared_from_this(), step}));
 }
 
 // Control Panel canonical names, such as Microsoft.DevicesAndPrinters. The
@@ -450,7 +455,33 @@ void addFunction(v8::Local<v8::Object> exports, const char* name, v8::FunctionCa
     exports->Set(context, key, function).FromMaybe(false);
 }
 
+// The runtime emits 'exit' on its process object on the main script thread,
+// before it calls the C library's exit, for process.exit() and for a script
+// that has run out of work alike, on every system and both generations, with
+// every thread still running: queued receipts print there. The library's own
+// exit handler comes too late on Windows, where the print thread is gone.
+void onProcessExit(const Info& /*info*/) { drainPrintQueueAtExit(); }
+
+void listenForProcessExit(v8::Isolate* isolate) {
+    static bool listening = false;  // only ever touched on the main script thread
+    if (listening || !isMainScriptThread(isolate)) return;
+    const v8::HandleScope scope(isolate);
+    // A process object the script has changed may throw; the exit handler remains.
+    const v8::TryCatch ignored(isolate);
+    const v8::Local<v8::Context> context = isolate->GetCurrentContext();
+    v8::Local<v8::Value> process;
+    v8::Local<v8::Value> on;
+    v8::Local<v8::Function> listener;
+    if (!context->Global()->Get(context, scriptString(isolate, "process")).ToLocal(&process) || !process->IsObject() ||
+        !process.As<v8::Object>()->Get(context, scriptString(isolate, "on")).ToLocal(&on) || !on->IsFunction() ||
+        !v8::FunctionTemplate::New(isolate, onProcessExit)->GetFunction(context).ToLocal(&listener))
+        return;
+    v8::Local<v8::Value> arguments[] = {scriptString(isolate, "exit"), listener};
+    listening = !on.As<v8::Function>()->Call(context, process, 2, arguments).IsEmpty();
+}
+
 void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> /*module*/, void* /*priv*/) {
+    listenForProcessExit(v8::Isolate::GetCurrent());
     addFunction(exports, "print", print);
     addFunction(exports, "printTestMsg", printTestMsg);
     addFunction(exports, "setDriverName", setDriverName);

@@ -75,7 +75,7 @@ function(orvane_add_node_addon name)
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${exports})
 endfunction()
 
-orvane_add_node_addon(binding ${CMAKE_CURRENT_SOURCE_DIR}/binding.cpp ${CMAKE_CURRENT_SOURCE_DIR}/async_print.cpp)
+orvane_add_node_addon(binding ${CMAKE_CURRENT_SOURCE_DIR}/binding.cpp)
 target_include_directories(binding PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(binding PRIVATE orvane_binding_core)
 

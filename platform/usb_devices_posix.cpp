@@ -155,6 +155,8 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
     }
     const int fd = static_cast<int>(handle_);
     const auto deadline = std::chrono::steady_clock::now() + timeout_;
+    // Every round ends at the deadline, a storm of signals included; a wait
+    // that fails for any other reason fails the write.
     for (;;) {
         const ssize_t n = ::write(fd, data, size);
         if (n >= 0) {
@@ -162,12 +164,14 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
             result.written = static_cast<std::size_t>(n);
             return result;
         }
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return result;
+        const int error = errno;
+        if (error != EINTR && error != EAGAIN && error != EWOULDBLOCK) return result;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return result;
+        if (error == EINTR) continue;
         pollfd waiting{fd, POLLOUT, 0};
-        ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
+        if (::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000))) < 0 && errno != EINTR)
+            return result;
     }
 }
 

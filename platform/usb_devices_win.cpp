@@ -4,7 +4,11 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <vector>
+
+#include "bounded_wait.h"
 
 namespace platform {
 
@@ -25,6 +29,26 @@ public:
 
 private:
     HANDLE event_;
+};
+
+// A cancelled write normally ends at once; under Wine one to a pipe nobody
+// reads ends only after a later cancel. Past these rounds it is given up.
+constexpr std::chrono::milliseconds kCancelSlice{100};
+constexpr int kCancelRounds = 50;
+
+DWORD waitLimit(std::chrono::milliseconds limit) {
+    return static_cast<DWORD>(std::clamp<long long>(limit.count(), 0, INFINITE - 1));
+}
+
+// What the system uses until a write has ended: its OVERLAPPED, event and
+// bytes. A write that could not be seen to end keeps them for good.
+struct PendingWrite {
+    PendingWrite(const void* data, std::size_t size) : bytes(size) {
+        if (size != 0) std::memcpy(bytes.data(), data, size);
+    }
+    OVERLAPPED overlapped{};
+    EventHandle completed;
+    std::vector<char> bytes;
 };
 
 class DeviceInfoSet {
@@ -94,24 +118,37 @@ bool UsbDeviceFile::isOpen() const { return reinterpret_cast<HANDLE>(handle_) !=
 
 // Overlapped, so that a write the device does not complete in time can be
 // cancelled: a synchronous write that sits in the kernel (under Wine, one to
-// a pipe nobody reads) is out of reach of CancelSynchronousIo. Cancelling is
-// repeated until the write has returned, since the buffer must outlive it.
+// a pipe nobody reads) is out of reach of CancelSynchronousIo. Every wait
+// ends: a wait that fails, or a cancellation that does not take, counts the
+// write as failed, and the write's memory is left to the system.
 UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t size) {
     WriteResult result;
     if (!isOpen()) return result;
     const auto device = reinterpret_cast<HANDLE>(handle_);
-    const EventHandle completed;
-    if (completed.get() == nullptr) return result;
-    OVERLAPPED overlapped{};
+    auto pending = std::make_unique<PendingWrite>(data, size);
+    if (pending->completed.get() == nullptr) return result;
+    OVERLAPPED& overlapped = pending->overlapped;
     // Offsets matter only to a plain file standing in for the device; they
     // continue where the last write ended, as a file pointer would.
     overlapped.Offset = static_cast<DWORD>(offset_);
     overlapped.OffsetHigh = static_cast<DWORD>(offset_ >> 32);
-    overlapped.hEvent = completed.get();
-    if (!WriteFile(device, data, static_cast<DWORD>(size), nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)
+    overlapped.hEvent = pending->completed.get();
+    if (!WriteFile(device, pending->bytes.data(), static_cast<DWORD>(size), nullptr, &overlapped) &&
+        GetLastError() != ERROR_IO_PENDING)
         return result;
-    const auto wait = static_cast<DWORD>(std::clamp<long long>(timeout_.count(), 0, INFINITE - 1));
-    while (WaitForSingleObject(completed.get(), wait) != WAIT_OBJECT_0) CancelIoEx(device, &overlapped);
+    const auto wait = [&](std::chrono::milliseconds limit) {
+        switch (WaitForSingleObject(pending->completed.get(), waitLimit(limit))) {
+        case WAIT_OBJECT_0: return WaitOutcome::Done;
+        case WAIT_TIMEOUT: return WaitOutcome::TimedOut;
+        default: return WaitOutcome::Failed;
+        }
+    };
+    const auto cancel = [&] { CancelIoEx(device, &overlapped); };
+    if (!awaitOperation(wait, cancel, timeout_, kCancelSlice, kCancelRounds)) {
+        // The system may still finish the write into these.
+        (void)pending.release();
+        return result;
+    }
     DWORD written = 0;
     result.ok = GetOverlappedResult(device, &overlapped, &written, FALSE) != FALSE;
     result.written = written;

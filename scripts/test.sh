@@ -6,55 +6,19 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
 
-scripts/install-deps.sh --test || exit 1
+mkdir -p build
+# Its notes (32-bit packages it could not install) are read again below.
+scripts/install-deps.sh --test 2>&1 | tee build/install-deps.log
+[ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
 
 passed=0
 failed=0
 skipped=0
 not_run=()
 failures=()
+# note, count_ctest, build_preset, run_ctest.
+. scripts/test-steps.sh
 
-note() { printf '\n== %s\n' "$*"; }
-
-# Adds the counts of a ctest run from its output.
-count_ctest() {
-  local log=$1 name=$2 line total fails
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-  if [ -z "$line" ]; then
-    if grep -q 'No tests were found' "$log"; then return; fi
-    failed=$((failed + 1)); failures+=("$name: ctest did not finish"); return
-  fi
-  fails=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-  # Tests that skipped themselves count apart.
-  skips=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")
-  passed=$((passed + total - fails - skips)); failed=$((failed + fails)); skipped=$((skipped + skips))
-  [ "$fails" -gt 0 ] && failures+=("$name: $fails failed")
-}
-
-build_preset() {
-  local preset=$1
-  note "build $preset"
-  if ! cmake --preset "$preset" >"build/$preset.configure.log" 2>&1; then
-    cat "build/$preset.configure.log"; failed=$((failed + 1)); failures+=("$preset: configure failed"); return 1
-  fi
-  if ! cmake --build --preset "$preset" -j"$jobs" 2>&1 | tee "build/$preset.build.log" | grep -E 'error|warning:' ; then :; fi
-  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
-    failed=$((failed + 1)); failures+=("$preset: build failed"); return 1
-  fi
-  return 0
-}
-
-run_ctest() {
-  local preset=$1; shift
-  note "tests $preset"
-  local log="build/$preset.ctest.log"
-  (cd "build/$preset" && ctest --output-on-failure --timeout 600 -j"$jobs" "$@") >"$log" 2>&1
-  tail -n 40 "$log"
-  count_ctest "$log" "$preset"
-}
-
-mkdir -p build
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
@@ -85,22 +49,31 @@ if build_preset win32; then
   done
   # One Wine prefix for the whole run.
   rm -rf build/win32/wineprefix
+  n32=$(cd build/win32 && ctest -N | sed -nE 's/^Total Tests: ([0-9]+)/\1/p')
   # Wine runs 32-bit Windows programs as 32-bit Linux processes. A kernel
   # without 32-bit support refuses them ("Exec format error"); with an
   # emulator registered for them instead, a prefix takes many minutes and
   # the suites far longer than the run can afford. Then these tests are
   # counted as skipped, and the 64-bit build below runs the same suites.
+  # The same when the set-up could not install 32-bit Wine (a mirror whose
+  # i386 lists lag behind).
   probe_limit=60
-  if WINEPREFIX="$root/build/win32/wineprefix" timeout "$probe_limit" scripts/wine-run cmd /c exit \
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+    note "tests win32: not run, 32-bit Wine (wine32:i386) is not installed"
+    # The set-up's note and apt's own words for why.
+    sed -n '/32-bit packages not installed/,/win32 suites will be/p' build/install-deps.log |
+      grep -E 'not installed:|:i386 : |^ *E: ' | head -n 6 | sed 's/^/  /'
+    skipped=$((skipped + ${n32:-0}))
+    not_run+=("win32: ${n32:-0} tests, 32-bit Wine is not installed (see build/install-deps.log)")
+  elif WINEPREFIX="$root/build/win32/wineprefix" timeout "$probe_limit" scripts/wine-run cmd /c exit \
        >build/wine-probe.log 2>&1; then
     run_ctest win32 -j1
   else
     [ "$?" -eq 124 ] && echo "Wine did not start a program within $probe_limit s" >>build/wine-probe.log
     WINEPREFIX="$root/build/win32/wineprefix" wineserver -k >/dev/null 2>&1 || true
-    n=$(cd build/win32 && ctest -N | sed -nE 's/^Total Tests: ([0-9]+)/\1/p')
     note "tests win32: not run, Wine cannot run programs on this machine"
     sed 's/^/  /' build/wine-probe.log | tail -n 3
-    skipped=$((skipped + ${n:-0})); not_run+=("win32: ${n:-0} tests, Wine cannot run programs here (see build/wine-probe.log)")
+    skipped=$((skipped + ${n32:-0})); not_run+=("win32: ${n32:-0} tests, Wine cannot run programs here (see build/wine-probe.log)")
   fi
 fi
 # The same sources built as 64-bit Windows programs, whose tests run under

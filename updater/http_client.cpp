@@ -140,7 +140,10 @@ HttpResponse HttpClient::perform(const std::string& url, const std::string* path
         response.body = "Failed to query.";
     }
 
-    file.reset();
+    // Closing writes what the library still buffers; a full disk shows here too.
+    const bool opened = file != nullptr;
+    const bool closed = opened && std::fclose(file.release()) == 0;
+    response.savedWhole = result == CURLE_OK && opened && closed;
     requestHeaders.reset();
     // The next request of this client starts from the library's defaults.
     curl_easy_reset(curl);

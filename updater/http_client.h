@@ -15,6 +15,9 @@ struct HttpResponse {
     std::string body;
     // Name to value, case-sensitive; a status line is a name with the value "present".
     std::map<std::string, std::string> headers;
+    // Downloads only: the transfer ended normally and the file was opened,
+    // took every byte of the body and was closed without error.
+    bool savedWhole = false;
 };
 
 // An answer held in memory never grows past this; a longer one is abandoned

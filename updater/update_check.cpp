@@ -61,20 +61,40 @@ void installOfferedVersion(const std::string& url, const std::string& offeredDig
     platform::deleteFile(installer);
     const HttpResponse download = httpDownload(plainHttpAddress(url), narrowFileName(installer));
     appendLog(L"\r\n Downloaded new product");
-    if (download.code == -1) return;
-
-    platform::showMessageBox(L"奥维恩客户端更新已下载完成，点击“确定”开始安装", L"提示");
-
-    const std::string fileDigest = lowerCase(md5FileHex(narrowFileName(installer)));
+    // The prompt promises an installer that will start: only a whole body of
+    // a successful answer, with the offered digest and an accepted publisher,
+    // gets that far. Anything else says why in one line and waits for the
+    // next check.
+    if (download.code < 200 || download.code > 299) {
+        appendLog(L"\r\n download failed:");
+        appendLog(std::to_wstring(download.code));
+        return;
+    }
+    if (!download.savedWhole) {
+        appendLog(L"\r\n download not written:");
+        appendLog(installer);
+        return;
+    }
     const std::string infoDigest = lowerCase(offeredDigest);
+    const std::string fileDigest = lowerCase(md5FileHex(narrowFileName(installer)));
     appendLog(L"\r\nFile MD5:");
     appendLog(widenText(fileDigest));
     appendLog(L"\r\ninfo MD5:");
     appendLog(widenText(infoDigest));
-    if (fileDigest != infoDigest) return;
+    if (fileDigest != infoDigest) {
+        appendLog(L"\r\n installer refused:MD5 mismatch");
+        return;
+    }
     InstallerPermit permit = InstallerPermit::check(installer);
     if (!permit.granted()) return;
 
+    platform::showMessageBox(L"奥维恩客户端更新已下载完成，点击“确定”开始安装", L"提示");
+
+    // The prompt may have waited for hours: what starts is still what was checked.
+    if (lowerCase(md5FileHex(narrowFileName(installer))) != infoDigest) {
+        appendLog(L"\r\n installer refused:MD5 mismatch");
+        return;
+    }
     const std::wstring suffix = platform::kExeSuffix;
     killProcessesByName(L"orvane_launcher" + suffix);
     killProcessesByName(L"Orvane" + suffix);

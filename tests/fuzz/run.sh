@@ -12,6 +12,7 @@ clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   -Ibinding -Iplatform \
   tests/fuzz/receipt_fuzz.cpp binding/receipt_markup.cpp binding/addon_log.cpp \
   platform/files_posix.cpp platform/named_lock_posix.cpp platform/local_time_posix.cpp platform/posix_text_posix.cpp \
+  platform/process_exit_posix.cpp \
   -o "$out/receipt_fuzz"
 # The log lock of skipped barcodes lives in the run's own runtime folder.
 cd "$out"

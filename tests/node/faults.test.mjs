@@ -5,6 +5,7 @@
 // exactly once if and only if it was printed, never while it still waits,
 // and no queued receipt is lost without a log line.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 
@@ -31,6 +32,19 @@ const kPrelude = `
 const deviceBytes = (text) => Buffer.concat([Buffer.from('1b401b61001b2102', 'hex'), Buffer.from(text, 'latin1'),
   Buffer.from('0a0a0a', 'hex')]);
 const kBig = 200000;
+
+// The script's own exit listener, added after the add-on was loaded, counts
+// the receipts printed by then: the add-on's drain, listening since the
+// load, has run before it.
+const kExitListener = `
+      process.on('exit', () => require('fs').writeFileSync(args.marker, String(count('printAsync ret: 0'))));`;
+const checkAllPrintedAtExit = (run, bytes, messages, marker) => {
+  assert.equal(run.status, 0, run.stderr);
+  assert.deepEqual(bytes, Buffer.concat(Array.from({ length: 100 }, (_, i) => deviceBytes(`E${String(i).padStart(3, '0')}`))));
+  assert.equal(messages.filter((m) => m === 'printAsync ret: 0').length, 100);
+  assert.equal(fs.readFileSync(marker, 'utf8'), '100');
+  assert.equal(messages.filter((m) => m.indexOf('process exit:') === 0).length, 0);
+};
 
 let host;
 let usb;
@@ -132,17 +146,22 @@ const usbCases = [
     },
   },
   {
-    name: 'process.exit() with 100 receipts queued: all of them print',
-    body: `
+    name: 'process.exit() with 100 receipts queued: all of them print, before the script\'s own exit listener runs',
+    body: `${kExitListener}
       binding.NoDriverSetPrinters(args.name);
       for (let i = 0; i < 100; i++) binding.NoDriverPrint('<p_s><h1>E' + pad(i) + '<p_e><o_s>E' + pad(i) + '<o_e>');
       process.exit(0);`,
     exits: true,
-    check: (run, bytes, messages) => {
-      assert.equal(run.status, 0, run.stderr);
-      assert.deepEqual(bytes, Buffer.concat(Array.from({ length: 100 }, (_, i) => deviceBytes(`E${String(i).padStart(3, '0')}`))));
-      assert.equal(messages.filter((m) => m === 'printAsync ret: 0').length, 100);
-    },
+    check: checkAllPrintedAtExit,
+  },
+  {
+    name: 'the script ends with 100 receipts queued: all of them print, before the script\'s own exit listener runs',
+    body: `${kExitListener}
+      binding.NoDriverSetPrinters(args.name);
+      for (let i = 0; i < 100; i++) binding.NoDriverPrint('<p_s><h1>E' + pad(i) + '<p_e><o_s>E' + pad(i) + '<o_e>');
+      return null;`,
+    exits: true,
+    check: checkAllPrintedAtExit,
   },
   {
     name: 'a busy script thread: queued receipts print while it never returns to its event loop',
@@ -167,13 +186,14 @@ describe('USB route fault matrix', () => {
       const printer = usb.printer(`3-${port}`, '1fc9', (0x2000 + port).toString(16), `lp${10 + port}`);
       c.setup?.(printer);
       const earlier = host.messages().length;
+      const marker = path.join(host.root, `exit-${port}`);
       const run = await host.run(kPrelude + c.body, {
-        env: { ...usb.env, ...c.env }, args: { name: printer.name, path: printer.path, big: kBig },
+        env: { ...usb.env, ...c.env }, args: { name: printer.name, path: printer.path, big: kBig, marker },
       });
       printer.paused = false;
       printer.pace = 0;
       if (c.exits) {
-        c.check(run, usb.bytes(printer), host.messages().slice(earlier));
+        c.check(run, usb.bytes(printer), host.messages().slice(earlier), marker);
       } else {
         assertClean(assert, run);
         c.check(run.result, usb.bytes(printer));

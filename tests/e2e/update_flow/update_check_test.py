@@ -10,7 +10,7 @@ import struct
 import subprocess
 import sys
 
-from updater_e2e import (INSTALL_ID, PROMPT, Config, Display, UpdaterTest, main, wait_until)
+from updater_e2e import (INSTALL_ID, PROMPT, Config, Display, Reply, UpdaterTest, main, wait_until)
 
 
 def answer(url, md5, version):
@@ -86,7 +86,7 @@ class UpdateCheckTest(UpdaterTest):
         updater = self.start_updater(stderr=subprocess.PIPE)
         self.wait_until_check_finished()
         log = self.log()
-        self.assertIn("\r\n Downloaded new product", log)
+        self.assertIn("\r\n Downloaded new product\r\n download failed:-1", log)
         self.assertNotIn("MD5", log)
         # The download created the file before it failed.
         self.assertEqual(os.path.getsize(self.installer_path("1.3.0")), 0)
@@ -123,10 +123,10 @@ class OnDisplay(UpdaterTest):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
 
-    def installed(self, version, upgrade_answer, payload=None, updater="loopback"):
+    def installed(self, version, upgrade_answer, payload=None, updater="loopback", key="Return"):
         """Runs the whole installation and checks what every case shares. A
         payload other than the probe is a Windows program, which runs only
-        under Wine."""
+        under Wine. `key` closes the prompt."""
         launcher = self.start_stand_in("orvane_launcher")
         client = self.start_stand_in("Orvane")
         runs = payload is None or Config.wine
@@ -137,7 +137,7 @@ class OnDisplay(UpdaterTest):
         self.answer_upgrade(upgrade_answer)
         updater = self.start_updater(folder=updater)
 
-        self.display.press_ok(updater.pid)
+        self.display.press_ok(updater.pid, key)
         self.assertEqual(updater.wait(timeout=Config.wait), 0 if Config.wine else -9)
         self.assertIsNotNone(launcher.wait(timeout=Config.wait))
         self.assertIsNotNone(client.wait(timeout=Config.wait))
@@ -160,6 +160,25 @@ class OnDisplay(UpdaterTest):
         if not Config.wine:
             self.assertEqual(ran["program"], self.installer_path(version))
 
+    def not_offered(self, upgrade_answer, logged, updater="loopback", longer=0):
+        """Runs an update check that must end without a prompt: the check
+        finishes with nobody at the display (a prompt would hold the
+        schedule), no dialog was shown, one line says why, and nothing was
+        ended or started."""
+        launcher = self.start_stand_in("orvane_launcher")
+        client = self.start_stand_in("Orvane")
+        self.answer_upgrade(upgrade_answer)
+        process = self.start_updater(folder=updater)
+        self.wait_until_check_finished(longer)
+        self.assertEqual(self.display.windows_of(process.pid), [])
+        log = self.log()
+        self.assertIn(logged, log)
+        print("logged: %r" % log[log.index("\r\n Downloaded new product"):])
+        for p in (process, launcher, client):
+            self.assertIsNone(p.poll())
+        self.assertFalse(os.path.exists(os.path.join(self.work, "installer_ran.txt")))
+        return log
+
 
 
 class InstallTest(OnDisplay):
@@ -180,33 +199,53 @@ class InstallTest(OnDisplay):
     def test_prompt_closed_any_way_counts_as_closed(self):
         payload, digest = self.probe_installer()
         url = self.serve_installer("1.3.0", payload)
-        self.answer_upgrade(answer(url, "0123456789abcdef0123456789abcdef", "1.3.0"))
         for key in ("Escape", "alt+F4"):
             with self.subTest(key=key):
-                updater = self.start_updater(stderr=subprocess.PIPE)
-                self.display.press_ok(updater.pid, key)
-                # The check goes on at once: no second box, nothing on standard error.
-                self.wait_until_check_finished()
-                self.assertIn("\r\nFile MD5:%s" % digest, self.log())
-                updater.kill()
-                self.assertNotIn(PROMPT, updater.communicate()[1].decode())
+                try:
+                    os.remove(os.path.join(self.work, "installer_ran.txt"))
+                except OSError:
+                    pass
+                self.installed("1.3.0", answer(url, digest, "1.3.0"), key=key)
 
-    def test_mismatched_digest_installs_nothing(self):
-        launcher = self.start_stand_in("orvane_launcher")
-        client = self.start_stand_in("Orvane")
-        payload, digest = self.probe_installer()
-        url = self.serve_installer("1.3.0", payload)
-        self.answer_upgrade(answer(url, "0123456789abcdef0123456789abcdef", "1.3.0"))
-        updater = self.start_updater()
 
-        self.display.press_ok(updater.pid)
-        self.wait_until_check_finished()
-        self.assertIn("\r\nFile MD5:%s\r\ninfo MD5:0123456789abcdef0123456789abcdef" % digest, self.log())
-        for process in (updater, launcher, client):
-            self.assertIsNone(process.poll())
-        self.assertFalse(os.path.exists(os.path.join(self.work, "installer_ran.txt")))
-        with open(self.installer_path("1.3.0"), "rb") as f:
-            self.assertEqual(f.read(), payload)
+# Downloads that are not offered: none prompts, none ends or starts anything,
+# and the check ends with one line that says why, for the next hourly check
+# to try again. The installer route answers with `reply` (a function of the
+# probe's bytes), or a folder stands where the file goes; the service gives
+# the probe's digest or another; the "pinned" updater requires a pinned
+# publisher's signature, which the probe lacks.
+NOT_OFFERED_CASES = [
+    # name,                     reply,                                                   digest,  updater,    logged
+    ("not_found",               lambda p: Reply(404, b"<html>no such installer</html>"), "right", "loopback", "\r\n download failed:404"),
+    ("server_error_with_body",  lambda p: Reply(500, b"<html>internal error</html>" * 40), "right", "loopback", "\r\n download failed:500"),
+    ("time_out_mid_body",       lambda p: Reply(200, p[:len(p) // 2], content_length=len(p), then="stall"),
+                                                                                         "right", "loopback", "\r\n download failed:28"),
+    ("file_cannot_be_written",  "folder in the way",                                     "right", "loopback", "\r\n download not written:"),
+    ("digest_mismatch",         lambda p: Reply(200, p),                                 "wrong", "loopback", "\r\n installer refused:MD5 mismatch"),
+    ("publisher_refused",       lambda p: Reply(200, p),                                 "right", "pinned",   "\r\n installer refused:not signed"),
+]
+
+
+class NotOfferedTest(OnDisplay):
+
+    def run_case(self, reply, digest, updater, logged):
+        payload, right = self.probe_installer()
+        if reply == "folder in the way":
+            os.makedirs(os.path.join(self.installer_path("1.3.0"), "taken"))
+            reply = lambda p: Reply(200, p)  # noqa: E731
+        self.server.route("GET", "/installer/1.3.0", reply(payload))
+        url = self.server.url("/installer/1.3.0")
+        # A stalled body ends at the transfer's low-speed limit, a minute.
+        longer = 70 if "28" in logged else 0
+        log = self.not_offered(answer(url, right if digest == "right" else "0123456789abcdef" * 2, "1.3.0"), logged,
+                               updater=updater, longer=longer)
+        self.assertEqual(len(self.server.requests_to("/installer/1.3.0")), 1)
+        if logged.startswith("\r\n download"):
+            self.assertNotIn("MD5", log)
+
+
+for _case in NOT_OFFERED_CASES:
+    setattr(NotOfferedTest, "test_" + _case[0], lambda self, c=_case: self.run_case(*c[1:]))
 
 
 # The signed-installer table. The "pinned" updater is built with the two keys
@@ -282,20 +321,8 @@ class SignedInstallerTest(OnDisplay):
             self.installed("1.3.0", answer(url, digest, "1.3.0"), payload=payload, updater=updater)
             return
 
-        launcher = self.start_stand_in("orvane_launcher")
-        client = self.start_stand_in("Orvane")
-        self.answer_upgrade(answer(url, digest, "1.3.0"))
-        process = self.start_updater(folder=updater)
-        self.display.press_ok(process.pid)
-        # The schedule goes on: the next tick's housekeeping runs.
-        self.wait_until_check_finished()
         line = "\r\nFile MD5:%s\r\ninfo MD5:%s\r\n installer refused:%s" % (digest, digest, refusal)
-        log = self.log()
-        self.assertIn(line, log)
-        print("refusal logged: %r" % log[log.index("\r\n installer refused:"):])
-        for p in (process, launcher, client):
-            self.assertIsNone(p.poll())
-        self.assertFalse(os.path.exists(os.path.join(self.work, "installer_ran.txt")))
+        self.not_offered(answer(url, digest, "1.3.0"), line, updater=updater)
 
 
 for _case in SIGNATURE_CASES:

@@ -176,7 +176,11 @@ class UpdaterTest(unittest.TestCase):
         if os.path.isdir(self.temp):
             for name in os.listdir(self.temp):
                 if name.endswith("_kesto.exe"):
-                    os.remove(os.path.join(self.temp, name))
+                    path = os.path.join(self.temp, name)
+                    if os.path.isdir(path):
+                        shutil.rmtree(path)
+                    else:
+                        os.remove(path)
 
     def _end_processes(self):
         for process in self.processes:
@@ -205,7 +209,7 @@ class UpdaterTest(unittest.TestCase):
     def start_stand_in(self, name):
         """The stand-in client under the given program name, running until ended."""
         folder = os.path.join(self.root, "stand-ins", name)
-        os.makedirs(folder)
+        os.makedirs(folder, exist_ok=True)
         copy = os.path.join(folder, os.path.basename(self.program("bin", name)))
         shutil.copy2(self.program("bin", "Orvane"), copy)
         return self.start(copy, cwd=folder)
@@ -252,14 +256,15 @@ class UpdaterTest(unittest.TestCase):
     def wait_for_upgrade_request(self, path="/upgrade"):
         return self.server.wait_for_request(path, method="POST", timeout=Config.wait)[0]
 
-    def wait_until_check_finished(self):
+    def wait_until_check_finished(self, longer=0):
         """The schedule's next tick comes only after the update check has
         returned: a lock record of an ended process, written once the service
-        has been asked, is removed by that tick's housekeeping."""
+        has been asked, is removed by that tick's housekeeping. `longer`
+        (seconds) is added for a check that takes that much longer."""
         self.wait_for_upgrade_request()
         record = os.path.join(self.kesto, "lockfiles", ENDED_PID)
         open(record, "w").close()
-        wait_until(lambda: not os.path.exists(record), "the updater's next tick", timeout=Config.wait + 10)
+        wait_until(lambda: not os.path.exists(record), "the updater's next tick", timeout=Config.wait + 10 + longer)
 
 
 def main():

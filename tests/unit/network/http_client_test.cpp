@@ -105,6 +105,7 @@ TEST_F(HttpClientTest, DownloadAppendsToAnExistingFile) {
     EXPECT_EQ(r.code, 200);
     EXPECT_EQ(r.body, "");
     EXPECT_EQ(readFile(file("out")), "old content|" + patternBytes(3000));
+    EXPECT_TRUE(r.savedWhole);
 }
 
 TEST_F(HttpClientTest, DownloadOfAMissingPageAppendsTheErrorPage) {
@@ -112,6 +113,8 @@ TEST_F(HttpClientTest, DownloadOfAMissingPageAppendsTheErrorPage) {
     EXPECT_EQ(r.code, 404);
     EXPECT_EQ(r.body, "");
     EXPECT_EQ(readFile(file("out")), "no such installer");
+    // Saved whole: the status is the caller's to judge.
+    EXPECT_TRUE(r.savedWhole);
 }
 
 TEST_F(HttpClientTest, DownloadThatCannotConnectLeavesAnEmptyFile) {
@@ -120,6 +123,7 @@ TEST_F(HttpClientTest, DownloadThatCannotConnectLeavesAnEmptyFile) {
     EXPECT_EQ(r.body, "Failed to query.");
     ASSERT_TRUE(fs::exists(file("out")));
     EXPECT_EQ(fs::file_size(file("out")), 0u);
+    EXPECT_FALSE(r.savedWhole);
 }
 
 TEST_F(HttpClientTest, DownloadIntoAFileThatCannotBeOpenedStillTransfers) {
@@ -127,13 +131,28 @@ TEST_F(HttpClientTest, DownloadIntoAFileThatCannotBeOpenedStillTransfers) {
     const HttpResponse r = httpDownload(server("/bytes?size=100"), path);
     EXPECT_EQ(r.code, 200);
     EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(r.savedWhole);
 }
+
+#ifndef _WIN32
+// A body small enough to wait in the file's buffer meets the full disk only
+// when the file is closed.
+TEST_F(HttpClientTest, DownloadTheDiskCannotHoldIsNotSaved) {
+    const HttpResponse r = httpDownload(server("/bytes?size=100"), "/dev/full");
+    EXPECT_EQ(r.code, 200);
+    EXPECT_FALSE(r.savedWhole);
+    const HttpResponse large = httpDownload(server("/bytes?size=300000"), "/dev/full");
+    EXPECT_EQ(large.code, -1);
+    EXPECT_FALSE(large.savedWhole);
+}
+#endif
 
 TEST_F(HttpClientTest, DownloadIsNotBoundedLikeAnswersInMemory) {
     const std::size_t size = kMaxBodyInMemory + 3 * 1024 * 1024 + 17;
     const HttpResponse r = httpDownload(server("/bytes?size=" + std::to_string(size)), file("big"));
     EXPECT_EQ(r.code, 200);
     EXPECT_EQ(readFile(file("big")), patternBytes(size));
+    EXPECT_TRUE(r.savedWhole);
 }
 
 TEST_F(HttpClientTest, AnswerInMemoryIsBounded) {
