@@ -4,6 +4,7 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -80,11 +81,29 @@ std::optional<std::vector<UsbDeviceInterface>> listUsbDeviceInterfaces() {
     return devices;
 }
 
+namespace {
+
+HANDLE openDevice(const std::string& devicePath, DWORD access) {
+    return CreateFileA(devicePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// How long a cancelled read may take to end before the device is given up.
+constexpr DWORD kCancelWait = 5000;
+
+}  // namespace
+
+// Only a device can answer: a file or a pipe standing in for one is not read.
 UsbDeviceFile::UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout)
-    : handle_(reinterpret_cast<std::intptr_t>(CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                                          FILE_FLAG_OVERLAPPED, nullptr))),
-      timeout_(writeTimeout) {}
+    : handle_(reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_READ | GENERIC_WRITE))),
+      timeout_(writeTimeout) {
+    if (!isOpen()) {
+        handle_ = reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_WRITE));
+        return;
+    }
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(handle_));
+    readable_ = type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE;
+}
 
 UsbDeviceFile::~UsbDeviceFile() {
     if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -117,6 +136,65 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
     result.written = written;
     offset_ += written;
     return result;
+}
+
+// Each read is overlapped and cancelled at the bound. A device that has
+// nothing to send may complete a read at once with 0 bytes: that is nothing
+// yet, and the read is made again until the bound. A wait that fails, or a
+// cancelled read that does not end, gives the device up for reading; its
+// buffer is then left to the system rather than freed under it.
+UsbDeviceFile::ReadResult UsbDeviceFile::read(void* buffer, std::size_t size, std::chrono::milliseconds bound) {
+    ReadResult result;
+    if (!isOpen() || !readable_) return result;
+    const auto device = reinterpret_cast<HANDLE>(handle_);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    struct Pending {
+        OVERLAPPED overlapped{};
+        EventHandle completed;
+        std::vector<char> bytes;
+    };
+    for (unsigned empty = 0;; ++empty) {
+        auto pending = std::make_unique<Pending>();
+        if (pending->completed.get() == nullptr) return result;
+        pending->bytes.resize(size);
+        pending->overlapped.hEvent = pending->completed.get();
+        DWORD got = 0;
+        if (!ReadFile(device, pending->bytes.data(), static_cast<DWORD>(size), nullptr, &pending->overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) return result;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const DWORD wait = WaitForSingleObject(pending->completed.get(),
+                                                   static_cast<DWORD>(std::clamp<long long>(left.count(), 0, INFINITE - 1)));
+            if (wait != WAIT_OBJECT_0) {
+                CancelIoEx(device, &pending->overlapped);
+                if (WaitForSingleObject(pending->completed.get(), kCancelWait) != WAIT_OBJECT_0) {
+                    readable_ = false;
+                    static_cast<void>(pending.release());
+                    return result;
+                }
+                if (wait == WAIT_FAILED) {
+                    readable_ = false;
+                    return result;
+                }
+            }
+        }
+        // A read the cancel came too late for still counts.
+        if (!GetOverlappedResult(device, &pending->overlapped, &got, FALSE) &&
+            GetLastError() != ERROR_OPERATION_ABORTED)
+            return result;
+        result.ok = true;
+        if (got > 0) {
+            std::copy_n(pending->bytes.data(), got, static_cast<char*>(buffer));
+            result.read = got;
+            return result;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return result;
+        // Nothing yet: ask again, at first at once, then a little apart.
+        if (empty < 50) {
+            SwitchToThread();
+        } else {
+            Sleep(1);
+        }
+    }
 }
 
 }  // namespace platform
