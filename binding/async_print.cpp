@@ -66,7 +66,8 @@ private:
             running = busy_;
         }
         if (running) logLine("process exit: a print still running is not reported printed");
-        for (const auto& request : rest) logLine("process exit: not printed: %s", request->text);
+        for (const auto& request : rest)
+            if (request->step != statusAsync) logLine("process exit: not printed: %s", request->text);
         addon_log::flush();
     }
 
@@ -97,6 +98,11 @@ void driverPrintAsync(uv_work_t* work) {
     logLine("PrintOrder %s", request.text);
     const int result = request.printer->PrintOrder(request.text);
     logLine("driverPrintAsync ret: %d", result);
+}
+
+void statusAsync(uv_work_t* work) {
+    const PrintRequest& request = requestOf(work);
+    request.printer->usbPrinter.refreshStatus(request.text);
 }
 
 void queuePrintRequest(std::unique_ptr<PrintRequest> request) { PrintQueue::instance().push(std::move(request)); }

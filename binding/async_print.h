@@ -26,15 +26,17 @@ struct PrintRequest {
     }
 
     uv_work_t work{};                        // its data points back here; the step takes it
-    std::string text;                        // the receipt as the script passed it, UTF-8
+    std::string text;                        // the receipt as the script passed it, UTF-8 (a device name to ask)
     std::shared_ptr<DriverPrinter> printer;  // kept alive until the request has printed
-    uv_work_cb step;                         // driverPrintAsync or printAsync
+    uv_work_cb step;                         // driverPrintAsync, printAsync or statusAsync
 };
 
 // Work steps; each reads the printer's settings when it runs, not when the
 // script queued the request.
 void driverPrintAsync(uv_work_t* work);
 void printAsync(uv_work_t* work);
+// Asks the USB device the request's text names for its status.
+void statusAsync(uv_work_t* work);
 
 // How long the process end waits for queued receipts, all of them together.
 inline constexpr std::chrono::seconds kExitDrain{30};
