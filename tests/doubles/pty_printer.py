@@ -28,9 +28,11 @@ written down; a file "stop", or FOLDER's removal, ends the printer.
 """
 
 import argparse
+import fcntl
 import os
 import select
 import sys
+import termios
 import time
 import tty
 
@@ -65,6 +67,17 @@ def main():
 
     master, slave = os.openpty()
     tty.setraw(slave)
+    # The terminal is this process's own controlling terminal, so no other
+    # opener without O_NOCTTY (Wine's server is one) takes it as its own and
+    # is sent SIGHUP when the printer ends.
+    try:
+        os.setsid()
+    except OSError:
+        pass  # a session leader already (Wine starts Unix programs so)
+    try:
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+    except OSError:
+        pass
     os.set_blocking(master, False)
     slave_path = os.ttyname(slave)
     if options.slave_mode is not None:
