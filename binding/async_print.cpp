@@ -51,7 +51,8 @@ public:
             takeLeft(left, running);
         }
         if (running) logLine("process exit: a print still running is not reported printed: %s", *running);
-        for (const auto& request : left) logLine("process exit: not printed: %s", request->text);
+        for (const auto& request : left)
+            if (request->receipt()) logLine("process exit: not printed: %s", request->text);
         if (otherThreadsRun) {
             addon_log::flush();
         } else {
@@ -75,7 +76,7 @@ private:
                 request = std::move(waiting_.front());
                 waiting_.pop_front();
                 running_ = ++begun_;
-                runningText_ = &request->text;
+                runningText_ = request->receipt() ? &request->text : nullptr;
             }
             request->step(*request);
             {
@@ -91,7 +92,7 @@ private:
     // unless it was logged already.
     void takeLeft(std::deque<std::unique_ptr<PrintRequest>>& left, std::optional<std::string>& running) {
         left.swap(waiting_);
-        if (running_ != 0 && running_ != reportedRunning_) {
+        if (running_ != 0 && runningText_ != nullptr && running_ != reportedRunning_) {
             running = *runningText_;
             reportedRunning_ = running_;
         }
@@ -128,6 +129,10 @@ void driverPrintAsync(const PrintRequest& request) {
     const int result = request.printer->PrintOrder(request.text);
     logLine("driverPrintAsync ret: %d", result);
 }
+
+void statusAsync(const PrintRequest& request) { request.printer->usbPrinter.refreshStatus(request.text); }
+
+bool PrintRequest::receipt() const { return step == driverPrintAsync || step == printAsync; }
 
 void queuePrintRequest(std::unique_ptr<PrintRequest> request) { PrintQueue::instance().push(std::move(request)); }
 

@@ -25,15 +25,20 @@ class DriverPrinter;
 struct PrintRequest {
     using Step = void (*)(const PrintRequest&);
 
-    std::string text;                        // the receipt as the script passed it, UTF-8
+    // A receipt, as opposed to a status read.
+    bool receipt() const;
+
+    std::string text;                        // the receipt as the script passed it, UTF-8; for a read the printer
     std::shared_ptr<DriverPrinter> printer;  // kept alive until the request has printed
-    Step step;                               // driverPrintAsync or printAsync
+    Step step;                               // driverPrintAsync, printAsync, or a status read
 };
 
 // Work steps; each reads the printer's settings when it runs, not when the
 // script queued the request.
 void driverPrintAsync(const PrintRequest& request);
 void printAsync(const PrintRequest& request);
+// Asks the USB device the request's text names for its status.
+void statusAsync(const PrintRequest& request);
 
 // How long the process end waits for queued receipts, all of them together.
 inline constexpr std::chrono::seconds kExitDrain{30};

@@ -1,4 +1,4 @@
-// The add-on's module entry: registration with the script runtime and the 21
+// The add-on's module entry: registration with the script runtime and the
 // script functions. Each function is a thin adapter: it checks the argument
 // count, converts the first argument, fetches the one printer object of its
 // isolate, calls the operation and turns the result into a script value.
@@ -413,6 +413,19 @@ void NoDriverGetPrinted(const Info& info) {
     returnText(info, printer->usbPrinter.takePrintedOrderIds());
 }
 
+// The word known now; the fresh one comes from a query queued behind the
+// receipts, never waited for here.
+void NoDriverGetStatus(const Info& info) {
+    if (!requireArgument(info)) return;
+    std::string name;
+    if (!readText(info, name)) return;
+    DriverPrinter* printer = printerFor(info);
+    if (printer == nullptr) return;
+    auto request = printer->usbPrinter.requestStatus(name);
+    if (!request.query.empty()) queuePrint(*printer, std::move(request.query), statusAsync);
+    returnText(info, std::string(statusWord(request.known)));
+}
+
 // The steps that SetPrinterCheckTime and SetMonitorTime share: a number
 // through ToInt32, stored, and 0.
 template <typename Store>
@@ -503,6 +516,7 @@ void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> /*module*/,
     addFunction(exports, "SetPrinterCheckTime", SetPrinterCheckTime);
     addFunction(exports, "SetMonitorTime", SetMonitorTime);
     addFunction(exports, "GetPrintedTasks", GetPrintedTasks);
+    addFunction(exports, "NoDriverGetStatus", NoDriverGetStatus);
 }
 
 }  // namespace

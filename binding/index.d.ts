@@ -17,6 +17,14 @@ export interface UsbPrinter {
   port: 'USB';
 }
 
+/**
+ * What a printer says of itself. "cover-open", "paper-out", "error" and "offline" stop a USB receipt
+ * (its print ends with -8); "paper-low" still prints. "no-answer": the printer is there but answers no
+ * status query; "absent": no printer of that name; "unknown": not asked yet.
+ */
+export type PrinterStatusWord =
+  | 'ready' | 'paper-low' | 'offline' | 'error' | 'paper-out' | 'cover-open' | 'no-answer' | 'absent' | 'unknown';
+
 /** An entry of GetAllLocalPrintDrivers: "nodriver" is text, "true" for USB printers. */
 export type AnyPrinter = (UsbPrinter & { nodriver: 'true' }) | (SpoolerPrinter & { nodriver: 'false' });
 
@@ -62,3 +70,8 @@ export function SetPrinterCheckTime(seconds: number): 0;
 export function SetMonitorTime(seconds: number): 0;
 /** The order ids of spooler receipts found printed on the printers named in a ","-separated list, joined by ",". */
 export function GetPrintedTasks(printerNames: string): string;
+/**
+ * The status word last known for a USB printer ("" for the one chosen with `NoDriverSetPrinters`),
+ * "unknown" before any answer; returns at once and asks the printer afresh after the receipts queued.
+ */
+export function NoDriverGetStatus(deviceName: string): PrinterStatusWord;

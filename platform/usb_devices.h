@@ -1,5 +1,5 @@
-// USB devices as the device-setup interface shows them, and raw writes to a
-// device without driver or spooler.
+// USB devices as the device-setup interface shows them, raw writes to a
+// device without driver or spooler, and reads of what the device answers.
 //
 // On Linux the devices are read from sysfs: every USB device under
 // <sysfs>/bus/usb/devices is listed; one that has a printer-class interface
@@ -34,12 +34,13 @@ struct UsbDeviceInterface {
 // read left out; nullopt when the devices cannot be queried at all.
 std::optional<std::vector<UsbDeviceInterface>> listUsbDeviceInterfaces();
 
-// A device opened for synchronous reading and writing, shared with other
-// openers; closed on destruction.
+// A device opened for writing and, where the device allows it, reading;
+// shared with other openers; closed on destruction.
 class UsbDeviceFile {
 public:
-    // A write that the device has not completed within `writeTimeout` is
-    // abandoned and reported as failed.
+    // Opened read-write; where that is refused, write-only. A write that the
+    // device has not completed within `writeTimeout` is abandoned and
+    // reported as failed.
     UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout);
     UsbDeviceFile(const UsbDeviceFile&) = delete;
     UsbDeviceFile& operator=(const UsbDeviceFile&) = delete;
@@ -55,10 +56,22 @@ public:
     // only part, which the caller must go on with.
     WriteResult write(const void* data, std::size_t size);
 
+    struct ReadResult {
+        // False when the device cannot be read at all: opened write-only, a
+        // one-way interface (usblp refuses the read with EINVAL), a file or
+        // pipe standing in for a device, or a read that failed.
+        bool ok = false;
+        std::size_t read = 0;  // 0 with ok: nothing came within the bound
+    };
+    // Takes what the device has sent, waiting at most `bound` for the first
+    // byte; a bound of 0 takes only what is already waiting.
+    ReadResult read(void* buffer, std::size_t size, std::chrono::milliseconds bound);
+
 private:
     std::intptr_t handle_;
     std::chrono::milliseconds timeout_;
     std::uint64_t offset_ = 0;
+    bool readable_ = false;
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,8 +134,23 @@ std::optional<std::vector<UsbDeviceInterface>> listUsbDeviceInterfaces() {
     return devices;
 }
 
+namespace {
+
+constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+}  // namespace
+
+// Only a character device can answer: reading a FIFO or a plain file that
+// stands in for one would give back the bytes written to it.
 UsbDeviceFile::UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout)
-    : handle_(::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)), timeout_(writeTimeout) {}
+    : handle_(::open(devicePath.c_str(), O_RDWR | kOpenFlags)), timeout_(writeTimeout) {
+    if (handle_ < 0) {
+        handle_ = ::open(devicePath.c_str(), O_WRONLY | kOpenFlags);
+        return;
+    }
+    struct stat status {};
+    readable_ = ::fstat(static_cast<int>(handle_), &status) == 0 && S_ISCHR(status.st_mode);
+}
 
 UsbDeviceFile::~UsbDeviceFile() {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
@@ -172,6 +188,30 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
         pollfd waiting{fd, POLLOUT, 0};
         if (::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000))) < 0 && errno != EINTR)
             return result;
+    }
+}
+
+UsbDeviceFile::ReadResult UsbDeviceFile::read(void* buffer, std::size_t size, std::chrono::milliseconds bound) {
+    ReadResult result;
+    if (handle_ < 0 || !readable_) return result;
+    const int fd = static_cast<int>(handle_);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n >= 0) {
+            // 0: the other end has gone, or a terminal with no minimum count.
+            result.ok = true;
+            result.read = static_cast<std::size_t>(n);
+            return result;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return result;
+        result.ok = true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return result;
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000))) < 0 && errno != EINTR)
+            return {};
     }
 }
 

@@ -40,16 +40,25 @@ DWORD waitLimit(std::chrono::milliseconds limit) {
     return static_cast<DWORD>(std::clamp<long long>(limit.count(), 0, INFINITE - 1));
 }
 
-// What the system uses until a write has ended: its OVERLAPPED, event and
-// bytes. A write that could not be seen to end keeps them for good.
-struct PendingWrite {
-    PendingWrite(const void* data, std::size_t size) : bytes(size) {
-        if (size != 0) std::memcpy(bytes.data(), data, size);
-    }
+// What the system uses until a read or write has ended: its OVERLAPPED, event
+// and bytes. An operation that could not be seen to end keeps them for good.
+struct PendingIo {
+    explicit PendingIo(std::size_t size) : bytes(size) { overlapped.hEvent = completed.get(); }
     OVERLAPPED overlapped{};
     EventHandle completed;
     std::vector<char> bytes;
 };
+
+// Waits on the operation's event for the bound awaitOperation gives.
+auto waitOn(const PendingIo& pending) {
+    return [event = pending.completed.get()](std::chrono::milliseconds limit) {
+        switch (WaitForSingleObject(event, waitLimit(limit))) {
+        case WAIT_OBJECT_0: return WaitOutcome::Done;
+        case WAIT_TIMEOUT: return WaitOutcome::TimedOut;
+        default: return WaitOutcome::Failed;
+        }
+    };
+}
 
 class DeviceInfoSet {
 public:
@@ -104,11 +113,26 @@ std::optional<std::vector<UsbDeviceInterface>> listUsbDeviceInterfaces() {
     return devices;
 }
 
+namespace {
+
+HANDLE openDevice(const std::string& devicePath, DWORD access) {
+    return CreateFileA(devicePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+}  // namespace
+
+// Only a device can answer: a file or a pipe standing in for one is not read.
 UsbDeviceFile::UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout)
-    : handle_(reinterpret_cast<std::intptr_t>(CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                                          FILE_FLAG_OVERLAPPED, nullptr))),
-      timeout_(writeTimeout) {}
+    : handle_(reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_READ | GENERIC_WRITE))),
+      timeout_(writeTimeout) {
+    if (!isOpen()) {
+        handle_ = reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_WRITE));
+        return;
+    }
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(handle_));
+    readable_ = type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE;
+}
 
 UsbDeviceFile::~UsbDeviceFile() {
     if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -125,26 +149,19 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
     WriteResult result;
     if (!isOpen()) return result;
     const auto device = reinterpret_cast<HANDLE>(handle_);
-    auto pending = std::make_unique<PendingWrite>(data, size);
+    auto pending = std::make_unique<PendingIo>(size);
     if (pending->completed.get() == nullptr) return result;
+    if (size != 0) std::memcpy(pending->bytes.data(), data, size);
     OVERLAPPED& overlapped = pending->overlapped;
     // Offsets matter only to a plain file standing in for the device; they
     // continue where the last write ended, as a file pointer would.
     overlapped.Offset = static_cast<DWORD>(offset_);
     overlapped.OffsetHigh = static_cast<DWORD>(offset_ >> 32);
-    overlapped.hEvent = pending->completed.get();
     if (!WriteFile(device, pending->bytes.data(), static_cast<DWORD>(size), nullptr, &overlapped) &&
         GetLastError() != ERROR_IO_PENDING)
         return result;
-    const auto wait = [&](std::chrono::milliseconds limit) {
-        switch (WaitForSingleObject(pending->completed.get(), waitLimit(limit))) {
-        case WAIT_OBJECT_0: return WaitOutcome::Done;
-        case WAIT_TIMEOUT: return WaitOutcome::TimedOut;
-        default: return WaitOutcome::Failed;
-        }
-    };
     const auto cancel = [&] { CancelIoEx(device, &overlapped); };
-    if (!awaitOperation(wait, cancel, timeout_, kCancelSlice, kCancelRounds)) {
+    if (!awaitOperation(waitOn(*pending), cancel, timeout_, kCancelSlice, kCancelRounds)) {
         // The system may still finish the write into these.
         (void)pending.release();
         return result;
@@ -154,6 +171,52 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
     result.written = written;
     offset_ += written;
     return result;
+}
+
+// Each read is overlapped and cancelled at the bound. A device that has
+// nothing to send may complete a read at once with 0 bytes: that is nothing
+// yet, and the read is made again until the bound. A wait that fails, or a
+// cancelled read that does not end, gives the device up for reading; its
+// buffer is then left to the system rather than freed under it.
+UsbDeviceFile::ReadResult UsbDeviceFile::read(void* buffer, std::size_t size, std::chrono::milliseconds bound) {
+    ReadResult result;
+    if (!isOpen() || !readable_) return result;
+    const auto device = reinterpret_cast<HANDLE>(handle_);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (unsigned empty = 0;; ++empty) {
+        auto pending = std::make_unique<PendingIo>(size);
+        if (pending->completed.get() == nullptr) return result;
+        if (!ReadFile(device, pending->bytes.data(), static_cast<DWORD>(size), nullptr, &pending->overlapped) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return result;
+        const auto left = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       deadline - std::chrono::steady_clock::now()),
+                                   std::chrono::milliseconds(0));
+        const auto cancel = [&] { CancelIoEx(device, &pending->overlapped); };
+        if (!awaitOperation(waitOn(*pending), cancel, left, kCancelSlice, kCancelRounds)) {
+            readable_ = false;
+            static_cast<void>(pending.release());
+            return result;
+        }
+        DWORD got = 0;
+        // A read the cancel came too late for still counts.
+        if (!GetOverlappedResult(device, &pending->overlapped, &got, FALSE) &&
+            GetLastError() != ERROR_OPERATION_ABORTED)
+            return result;
+        result.ok = true;
+        if (got > 0) {
+            std::copy_n(pending->bytes.data(), got, static_cast<char*>(buffer));
+            result.read = got;
+            return result;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return result;
+        // Nothing yet: ask again, at first at once, then a little apart.
+        if (empty < 50) {
+            SwitchToThread();
+        } else {
+            Sleep(1);
+        }
+    }
 }
 
 }  // namespace platform

@@ -53,6 +53,7 @@ stop() {
     [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
   fi
   [ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null
+  declare -F addon_stop >/dev/null && addon_stop
   echo "State and logs stay under $sandbox."
   exit 0
 }

@@ -12,7 +12,7 @@ const kResultType = {
   GetAllLocalPrintDrivers: 'array', getSelectPrinter: 'string', savePrinter: 'number', openPrintTask: 'number',
   openPrintPro: 'number', QuerySysCommand: 'number', QuerySysCommand2: 'number', NoDriverGetPrinters: 'array',
   NoDriverSetPrinters: 'number', NoDriverPrint: 'number', NoDriverGetPrinted: 'string',
-  SetPrinterCheckTime: 'number', SetMonitorTime: 'number', GetPrintedTasks: 'string',
+  SetPrinterCheckTime: 'number', SetMonitorTime: 'number', GetPrintedTasks: 'string', NoDriverGetStatus: 'string',
 };
 
 let host;

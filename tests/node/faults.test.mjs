@@ -1,7 +1,8 @@
 // What the script is told about its orders when printing goes wrong, one
 // table per route: fake USB printers whose FIFO the test stops, paces or
-// swaps, and a private CUPS scheduler whose queues and jobs the script stops,
-// holds, cancels, deletes or takes away. In every case each order is reported
+// swaps, or which answer status queries from a state the test sets, and a
+// private CUPS scheduler whose queues and jobs the script stops, holds,
+// cancels, deletes or takes away. In every case each order is reported
 // exactly once if and only if it was printed, never while it still waits,
 // and no queued receipt is lost without a log line.
 import assert from 'node:assert/strict';
@@ -53,8 +54,8 @@ before(() => {
   host = new Host('faults');
   usb = new FakeUsb(path.join(host.root, 'usb'));
 });
-after(() => {
-  usb.close();
+after(async () => {
+  await usb.close();
   host.remove();
 });
 
@@ -69,9 +70,11 @@ const usbCases = [
       await helpers.eventually(() => count('printAsync ret:') === 3, 'three prints');
       collect(binding.NoDriverGetPrinted(0));
       collect(binding.NoDriverGetPrinted(0));
-      return { reported, results: lines().filter((m) => m.indexOf('printAsync ret:') === 0) };`,
+      return { reported, results: lines().filter((m) => m.indexOf('printAsync ret:') === 0), word: binding.NoDriverGetStatus('') };`,
     check: (result, bytes) => {
       assert.deepEqual(result.reported, ['P-1', '单号-甲2', 'P-3']);
+      // A one-way printer (a FIFO here, as usblp without a way back): no answer, and no query sent.
+      assert.equal(result.word, 'no-answer');
       assert.deepEqual(result.results, Array(3).fill('printAsync ret: 0'));
       assert.deepEqual(bytes, Buffer.concat(['3', '5', '3'].map(deviceBytes)));
     },
@@ -179,21 +182,93 @@ const usbCases = [
   },
 ];
 
+// Two-way printers: the receipts S-0, S-1, ... of one paragraph each, then
+// the word; at the end the word's own fresh query runs before the process
+// exits. `queries` is what the printer was asked, in order: S is a status
+// cycle (DLE EOT 1, 2, 4), C the one after a receipt (GS r 1, DLE EOT 2, 4).
+const S = ['100401', '100402', '100404'];
+const C = ['1d7201', '100402', '100404'];
+const statusRow = (name, pty, { receipts = 1, codes = [0], sent, word, notes = [], queries }) => ({
+  name, pty, args: { receipts },
+  body: `
+      binding.NoDriverSetPrinters(args.name);
+      for (let i = 0; i < args.receipts; i++) binding.NoDriverPrint('<p_s><h1>S' + i + '<p_e><o_s>S-' + i + '<o_e>');
+      await helpers.eventually(() => count('printAsync ret:') === args.receipts, 'the prints');
+      collect(binding.NoDriverGetPrinted(0));
+      return { reported, word: binding.NoDriverGetStatus(''), codes: lines().filter((m) => m.indexOf('printAsync ret:') === 0),
+        notes: lines().filter((m) => m.indexOf('printer ') === 0) };`,
+  check: (result, bytes, asked) => {
+    const printed = codes.map((code, i) => (code === 0 ? i : -1)).filter((i) => i >= 0);
+    assert.deepEqual(result.codes, codes.map((code) => `printAsync ret: ${code}`));
+    assert.deepEqual(result.reported, printed.map((i) => `S-${i}`));
+    assert.deepEqual(bytes, Buffer.concat((sent ?? printed).map((i) => deviceBytes(`S${i}`))));
+    assert.equal(result.word, word);
+    assert.deepEqual(result.notes, notes);
+    assert.deepEqual(asked, queries);
+  },
+});
+const refused = (word) => statusRow(`${word}: nothing sent, the order not reported, -8`, { state: word },
+  { codes: [-8], word, notes: [`printer not ready: ${word}`], queries: [...S, ...S] });
+usbCases.push(
+  statusRow('ready: printed and confirmed', { state: 'ready' }, { word: 'ready', queries: [...S, ...C, ...S] }),
+  statusRow('paper low: printed, logged', { state: 'paper-low' },
+    { word: 'paper-low', notes: ['printer paper low'], queries: [...S, ...C, ...S] }),
+  refused('paper-out'), refused('cover-open'), refused('error'), refused('offline'),
+  statusRow('silent: printed as before, asked once a minute', { answers: 'silent' },
+    { receipts: 2, codes: [0, 0], word: 'no-answer', queries: ['100401'] }),
+  statusRow('status without confirmation: printed, not asked to confirm again', { answers: 'no-confirm' },
+    { receipts: 2, codes: [0, 0], word: 'ready', queries: [...S, ...C, ...S, '100402', '100404', ...S] }),
+  statusRow('an answer that is no status byte: no answer', { answers: 'garbage' },
+    { word: 'no-answer', queries: ['100401'] }),
+  statusRow('paper out after 5 bytes: sent, not reported, -8', { state: 'ready', after: 5, then: 'paper-out' },
+    { codes: [-8], sent: [0], word: 'paper-out', notes: ['printer stopped during the receipt: paper-out'], queries: [...S, ...C, ...S] }),
+  statusRow('answers late: no answer, printed as before', { answers: 'late' },
+    { word: 'no-answer', queries: ['100401'] }),
+  // Answers that differ per query show a repeated one taken for the next answer.
+  statusRow('answers twice: the second answer is dropped', { state: 'paper-low', answers: 'twice' },
+    { word: 'paper-low', notes: ['printer paper low'], queries: [...S, ...C, ...S] }),
+  statusRow('a flood of input: no answer, no hang, printed as before', { answers: 'flood' },
+    { word: 'no-answer', queries: ['100401'] }),
+  statusRow('the device vanishes after the status cycle: nothing sent, -5', { vanish: true },
+    { codes: [-5], word: 'absent', queries: S }),
+  {
+    name: 'NoDriverGetStatus: "unknown" at once, the fresh word later; "absent" for a name not plugged in',
+    pty: { state: 'ready' },
+    body: `
+      binding.NoDriverSetPrinters(args.name);
+      const first = [binding.NoDriverGetStatus(''), binding.NoDriverGetStatus(args.name), binding.NoDriverGetStatus('VID_FFFF&PID_0001')];
+      await helpers.eventually(() => binding.NoDriverGetStatus('') === 'ready' && binding.NoDriverGetStatus('VID_FFFF&PID_0001') === 'absent',
+        'the fresh words');
+      return { first };`,
+    check: (result, bytes, asked) => {
+      assert.deepEqual(result.first, ['unknown', 'unknown', 'unknown']);
+      assert.equal(bytes.length, 0);
+      assert.ok(asked.length >= 3, asked.join(' '));
+      asked.forEach((query, i) => assert.equal(query, S[i % 3], asked.join(' ')));
+    },
+  },
+);
+
 describe('USB route fault matrix', () => {
   for (const c of usbCases) {
     test(c.name, async () => {
       const port = nextPort++;
-      const printer = usb.printer(`3-${port}`, '1fc9', (0x2000 + port).toString(16), `lp${10 + port}`);
+      const place = [`3-${port}`, '1fc9', (0x2000 + port).toString(16), `lp${10 + port}`];
+      const printer = c.pty ? await usb.ptyPrinter(...place, c.pty) : usb.printer(...place);
       c.setup?.(printer);
       const earlier = host.messages().length;
       const marker = path.join(host.root, `exit-${port}`);
       const run = await host.run(kPrelude + c.body, {
-        env: { ...usb.env, ...c.env }, args: { name: printer.name, path: printer.path, big: kBig, marker },
+        env: { ...usb.env, ...c.env }, args: { name: printer.name, path: printer.path, big: kBig, marker, ...c.args },
       });
       printer.paused = false;
       printer.pace = 0;
       if (c.exits) {
         c.check(run, usb.bytes(printer), host.messages().slice(earlier), marker);
+      } else if (c.pty) {
+        assertClean(assert, run);
+        const { bytes, queries } = await usb.received(printer);
+        c.check(run.result, bytes, queries);
       } else {
         assertClean(assert, run);
         c.check(run.result, usb.bytes(printer));

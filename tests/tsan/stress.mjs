@@ -1,6 +1,6 @@
 // 1,000 USB prints queued by the script thread while it keeps listing
-// printers, changing the chosen device and collecting printed order ids, and
-// 200 more from a worker thread, all in one process whose add-on is built
+// printers, changing the chosen device, asking for its status word and
+// collecting printed order ids, and 200 more from a worker thread, all in one process whose add-on is built
 // with ThreadSanitizer, beside a private CUPS scheduler that takes a driver
 // print every 100 receipts, tracked while the script thread asks for printed
 // tasks. Passes when no race is reported, every order id comes back exactly
@@ -41,6 +41,7 @@ try {
           b.NoDriverPrint('<p_s><h1>W' + String(next).padStart(4, '0') + '<p_e><o_s>W' + String(next).padStart(4, '0') + '<o_e>');
         }
         b.NoDriverSetPrinters(workerData.devices[next % 2]);
+        b.NoDriverGetStatus('');
         b.NoDriverGetPrinters();
         const got = b.NoDriverGetPrinted(0);
         if (got) ids.push(...got.split(','));
@@ -49,12 +50,14 @@ try {
       };
       step();\`, { eval: true, workerData: { binding: args.binding, devices: args.devices, count: args.worker } });
     const fromWorker = new Promise((resolve, reject) => worker.on('message', resolve).on('error', reject));
+    const words = new Set();
 
     binding.SetMonitorTime(5);
     for (let queued = 0; queued < args.main;) {
       for (let i = 0; i < 5; i++, queued++) binding.NoDriverPrint(receipt('M' + String(queued).padStart(4, '0')));
       if (queued % 100 === 0) binding.print('<p_s><h1>driver ' + queued + '<p_e><o_s>D' + queued + '<o_e>');
       binding.NoDriverSetPrinters(args.devices[queued % 2]);
+      words.add(binding.NoDriverGetStatus(''));
       binding.GetAllLocalPrintDrivers();
       binding.setDriverName(queued % 2 ? 'Receipt' : 'Held');
       binding.getDriverName();
@@ -63,7 +66,7 @@ try {
       await new Promise((resolve) => setImmediate(resolve));
     }
     await helpers.eventually(() => { take(); return collected.length >= args.main; }, 'every main-thread order', 600);
-    return { main: collected, worker: await fromWorker };`, {
+    return { main: collected, worker: await fromWorker, words: [...words].sort() };`, {
     // Only the host gets the ThreadSanitizer runtime, not the scheduler and its tools.
     wrapper: [withCupsd, 'env', `LD_PRELOAD=${runtime}`],
     env: { ...usb.env, TSAN_OPTIONS: 'halt_on_error=1 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1' },
@@ -76,6 +79,8 @@ try {
   assert.deepEqual([...run.result.main].sort(), expect('M', kMain), 'main-thread ids, each once');
   assert.deepEqual([...run.result.worker].sort(), expect('W', kWorker), 'worker ids, each once');
   assert.equal(usb.bytes(a).length + usb.bytes(b).length, (kMain + kWorker) * kReceiptBytes);
+  // One-way printers: no answer once asked, nothing known before.
+  assert.deepEqual(run.result.words.filter((w) => w !== 'unknown' && w !== 'no-answer'), [], run.result.words.join());
   console.log(`tsan stress: ${kMain + kWorker} USB prints on two threads, no race reported, every order id once`);
 } finally {
   usb.close();

@@ -8,6 +8,8 @@ export function printOnFirstUsbPrinter(receipt: string, orderId: string): string
   if (usb.length === 0) return '';
   const port: 'USB' = usb[0].port;
   binding.NoDriverSetPrinters(usb[0].type);
+  const status: binding.PrinterStatusWord = binding.NoDriverGetStatus('');
+  if (status === 'paper-out' || status === 'cover-open') return status;
   const queued: 0 = binding.NoDriverPrint(`${receipt}<o_s>${orderId}<o_e>`);
   return port + queued + binding.NoDriverGetPrinted(0);
 }
@@ -36,7 +38,11 @@ export function misuses(): void {
   const port: 'USB' = binding.getLocalPrintDriver()[0].port;
   // @ts-expect-error "nodriver" is text, not a boolean
   const usbOnly = binding.GetAllLocalPrintDrivers().filter((p) => p.nodriver === true);
+  // @ts-expect-error a status word is one of the listed words
+  const word: 'jammed' = binding.NoDriverGetStatus('');
+  // @ts-expect-error NoDriverGetStatus needs the device name ("" for the chosen one)
+  binding.NoDriverGetStatus();
   // @ts-expect-error there is no such function
   binding.printReceipt('<p_s><h1>x<p_e>');
-  void [width, port, usbOnly];
+  void [width, port, usbOnly, word];
 }

@@ -1,4 +1,5 @@
-// USB devices for the backend to find, and FIFOs standing in for printers.
+// USB devices for the backend to find, and FIFOs (one-way) or pseudo-terminals
+// (two-way) standing in for printers.
 //
 // Natively: a sysfs tree and a /dev tree found through ORVANE_SYSFS_ROOT and
 // ORVANE_DEV_ROOT. Under Wine: the device-setup registry keys of the test
@@ -14,7 +15,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "printer_test_files.h"
 
@@ -268,5 +271,44 @@ private:
 };
 
 #endif
+
+// A two-way printer on a pseudo-terminal (tests/doubles/pty_printer.py)
+// behind the node `node`, answering as `options` tell it; a Unix program,
+// its files beside the node, in the tree's own folder.
+class PtyPrinter {
+public:
+    PtyPrinter(const fs::path& node, const std::string& options) : folder_(node.string() + ".pty") {
+        fs::create_directories(folder_);
+#ifdef _WIN32
+        FakeUsbTree::run(std::string("start /unix /usr/bin/python3 ") + ORVANE_PTY_PRINTER + " " +
+                         FakeUsbTree::unixPath(node) + " " + FakeUsbTree::unixPath(folder_) + " " + options);
+#else
+        const std::string command = std::string("/usr/bin/python3 '") + ORVANE_PTY_PRINTER + "' '" + node.string() +
+                                    "' '" + folder_.string() + "' " + options + " &";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+#endif
+        EXPECT_TRUE(eventually([&] { return fs::exists(folder_ / "ready"); }));
+    }
+    ~PtyPrinter() { writeBytes(folder_ / "stop", ""); }
+    PtyPrinter(const PtyPrinter&) = delete;
+    PtyPrinter& operator=(const PtyPrinter&) = delete;
+
+    // Everything received so far: the receipt bytes, and the queries in hex.
+    struct Received {
+        std::string bytes;
+        std::vector<std::string> queries;
+    };
+    Received received() const {
+        writeBytes(folder_ / "sync", "");
+        EXPECT_TRUE(eventually([&] { return !fs::exists(folder_ / "sync"); }));
+        Received seen{readBytes(folder_ / "received"), {}};
+        std::istringstream lines(readBytes(folder_ / "queries"));
+        for (std::string line; std::getline(lines, line);) seen.queries.push_back(line);
+        return seen;
+    }
+
+private:
+    fs::path folder_;
+};
 
 }  // namespace printer_test

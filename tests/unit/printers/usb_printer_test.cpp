@@ -1,6 +1,7 @@
 // Driverless USB printers on fake devices whose nodes are FIFOs or plain
-// files: natively a fake sysfs tree, under Wine the test prefix's
-// device-setup registry keys.
+// files (one-way) or pseudo-terminals (two-way, answering status queries):
+// natively a fake sysfs tree, under Wine the test prefix's device-setup
+// registry keys.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -172,6 +173,97 @@ TEST(UsbPrint, AStuckDeviceWriteIsBoundedAndTheReceiptNotRecorded) {
     EXPECT_EQ(printer.takePrintedOrderIds(), "");
 }
 
+TEST(UsbStatus, TheWordSumsUpTheAnswersInOrderOfUrgency) {
+    const auto word = [](int printer, int cause, int paper) {
+        return statusWord(summarizeStatus(static_cast<std::uint8_t>(printer), static_cast<std::uint8_t>(cause),
+                                          static_cast<std::uint8_t>(paper)));
+    };
+    EXPECT_EQ(word(0x12, 0x12, 0x12), "ready");
+    EXPECT_EQ(word(0x12, 0x12, 0x16), "paper-low");       // one near-end sensor is enough
+    EXPECT_EQ(word(0x1A, 0x12, 0x1E), "offline");
+    EXPECT_EQ(word(0x1A, 0x52, 0x1E), "error");
+    EXPECT_EQ(word(0x12, 0x12, 0x32), "paper-out");       // paper end on the sensor alone
+    EXPECT_EQ(word(0x1A, 0x72, 0x72), "paper-out");
+    EXPECT_EQ(word(0x1A, 0x76, 0x72), "cover-open");
+    EXPECT_EQ(statusWord(summarizeStatus(std::nullopt, 0x12, 0x12)), "ready");
+    EXPECT_EQ(confirmationBound(0), std::chrono::seconds(3));
+    EXPECT_EQ(confirmationBound(4096), std::chrono::seconds(5));
+    EXPECT_EQ(confirmationBound(1 << 20), std::chrono::seconds(30));
+}
+
+// Receipts one after another on a printer that answers as the case says;
+// between them the pauses' clock may move on. Each step gives its result,
+// what the printer was asked meanwhile, and whether its bytes reached it.
+struct StatusStep {
+    std::chrono::minutes clockMoves;
+    int result;
+    std::vector<std::string> queries;
+    bool sent;
+};
+struct StatusCase {
+    const char* name;
+    const char* options;
+    std::vector<StatusStep> steps;
+    const char* word;
+};
+
+const std::vector<std::string> kStatus{"100401", "100402", "100404"};
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+const std::vector<std::string> kConfirm{"1d7201"};
+const std::vector<std::string> kPaper{"100402", "100404"};
+
+class UsbStatusCycles : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(UsbStatusCycles, AskBeforeAndAfterEachReceipt) {
+    const StatusCase& c = GetParam();
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    PtyPrinter device(tree.node("lp1"), c.options);
+    UsbPrinter printer;
+    printer.setDriver(kModel);
+    auto clock = std::chrono::steady_clock::now();
+    printer.setStatusClock([&clock] { return clock; });
+    std::size_t asked = 0;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+        const StatusStep& step = c.steps[i];
+        clock += step.clockMoves;
+        const std::string text = "R" + std::to_string(i);
+        EXPECT_EQ(printer.WritePrintData("<p_s><h1>" + text + "<p_e><o_s>" + text + "<o_e>"), step.result) << i;
+        const auto seen = device.received();
+        EXPECT_EQ(std::vector<std::string>(seen.queries.begin() + static_cast<std::ptrdiff_t>(asked), seen.queries.end()),
+                  step.queries)
+            << i;
+        EXPECT_EQ(seen.bytes.substr(bytes), step.sent ? "\x1B\x40\x1B\x61\x00\x1B\x21\x02"s + text + "\n\n\n" : "") << i;
+        EXPECT_EQ(printer.takePrintedOrderIds(), step.result == 0 ? text : "") << i;
+        asked = seen.queries.size();
+        bytes = seen.bytes.size();
+    }
+    EXPECT_EQ(statusWord(printer.lastStatus("")), c.word);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Printers, UsbStatusCycles,
+    ::testing::Values(
+        StatusCase{"Ready", "--state ready", {{{}, 0, kStatus + kConfirm + kPaper, true}}, "ready"},
+        StatusCase{"PaperOut", "--state paper-out", {{{}, kUsbPrinterNotReady, kStatus, false}}, "paper-out"},
+        // One bounded wait, then a minute without asking.
+        StatusCase{"Silent",
+                   "--answers silent",
+                   {{{}, 0, {"100401"}, true}, {{}, 0, {}, true}, {std::chrono::minutes(1), 0, {"100401"}, true}},
+                   "no-answer"},
+        // Counted printed; not asked to confirm for ten minutes.
+        StatusCase{"StatusWithoutConfirmation",
+                   "--answers no-confirm",
+                   {{{}, 0, kStatus + kConfirm + kPaper, true},
+                    {{}, 0, kStatus + kPaper, true},
+                    {std::chrono::minutes(10), 0, kStatus + kConfirm + kPaper, true}},
+                   "ready"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 // The log's messages as a helper process wrote them, time stamps and
 // categories cut off.
 class LoggedPrint {
@@ -180,8 +272,8 @@ public:
         fs::create_directories(folder_.path() / "log");
         fs::copy_file(fs::path(executableFolder()) / kHelper, folder_.path() / kHelper);
     }
-    // Runs one print; gives its result code.
-    std::string print(const std::string& receipt, const std::string& timeoutMs = "10000") {
+    // Runs one print, the helper's command line after `prefix`; gives its result code.
+    std::string print(const std::string& receipt, const std::string& timeoutMs = "10000", const std::string& prefix = "") {
         const fs::path out = folder_.path() / "result";
 #ifdef _WIN32
         const char quote = '"';
@@ -189,7 +281,7 @@ public:
         const char quote = '\'';
 #endif
         const auto quoted = [&](const std::string& text) { return quote + text + quote; };
-        std::string command = quoted((folder_.path() / kHelper).string()) + " " + quoted(kModel) + " " +
+        std::string command = prefix + quoted((folder_.path() / kHelper).string()) + " " + quoted(kModel) + " " +
                               quoted(receipt) + " " + timeoutMs + " > " + quoted(out.string());
 #ifdef _WIN32
         // The shell drops the outer quotes of a line that starts with one.
@@ -201,6 +293,7 @@ public:
         std::erase(result, '\r');
         return result;
     }
+    const fs::path& folder() const { return folder_.path(); }
     std::vector<std::string> messages() const {
         std::vector<std::string> lines;
         std::istringstream log(readBytes(folder_.path() / "log" / "kesto.log"));
@@ -265,6 +358,26 @@ TEST(UsbPrintLog, AFailingWriteEndsTheReceiptUnrecorded) {
     const std::vector<std::string> expected{"begin print " + tree.node("lp1").string(), "WriteFile ret:0, Written: 0",
                                             "device write incomplete: 0 of 2 bytes"};
     EXPECT_EQ(run.messages(), expected);
+}
+
+// A printer whose node the user may write but not read (the print runs as
+// nobody, who is no owner of it): opened write-only, it is not asked and
+// prints as before.
+TEST(UsbPrintLog, ADeviceThatCannotBeOpenedForReadingIsNotAskedAndPrints) {
+    FakeUsbTree tree;
+    addShopDevices(tree);
+    PtyPrinter device(tree.node("lp1"), "--state paper-out --slave-mode 602");
+    LoggedPrint run;
+    fs::permissions(run.folder() / "log", fs::perms::all);
+    EXPECT_EQ(run.print("<p_s><h1>Hi<p_e>", "10000", "setpriv --reuid=65534 --regid=65534 --clear-groups "), "0\n");
+    const std::vector<std::string> expected{"begin print " + tree.devicePath("lp1"),
+                                            "WriteFile ret:1, Written: 2", "WriteFile ret:1, Written: 3",
+                                            "WriteFile ret:1, Written: 3", "WriteFile ret:1, Written: 2",
+                                            "WriteFile ret:1, Written: 3"};
+    EXPECT_EQ(run.messages(), expected);
+    const auto seen = device.received();
+    EXPECT_EQ(seen.bytes, "\x1B\x40\x1B\x61\x00\x1B\x21\x02Hi\n\n\n"s);
+    EXPECT_TRUE(seen.queries.empty());
 }
 
 #endif
