@@ -66,7 +66,9 @@ private:
             running = busy_;
         }
         if (running) logLine("process exit: a print still running is not reported printed");
-        for (const auto& request : rest) logLine("process exit: not printed: %s", request->text);
+        for (const auto& request : rest) {
+            if (request->receipt()) logLine("process exit: not printed: %s", request->text);
+        }
         addon_log::flush();
     }
 
@@ -98,5 +100,12 @@ void driverPrintAsync(uv_work_t* work) {
     const int result = request.printer->PrintOrder(request.text);
     logLine("driverPrintAsync ret: %d", result);
 }
+
+void spoolerStatusAsync(uv_work_t* work) {
+    const PrintRequest& request = requestOf(work);
+    request.printer->readSpoolerStatus(request.text);
+}
+
+bool PrintRequest::receipt() const { return step == driverPrintAsync || step == printAsync; }
 
 void queuePrintRequest(std::unique_ptr<PrintRequest> request) { PrintQueue::instance().push(std::move(request)); }

@@ -25,16 +25,21 @@ struct PrintRequest {
         work.data = this;
     }
 
+    // A receipt, as opposed to a status read.
+    bool receipt() const;
+
     uv_work_t work{};                        // its data points back here; the step takes it
-    std::string text;                        // the receipt as the script passed it, UTF-8
+    std::string text;                        // the receipt as the script passed it, UTF-8; for a read the printer
     std::shared_ptr<DriverPrinter> printer;  // kept alive until the request has printed
-    uv_work_cb step;                         // driverPrintAsync or printAsync
+    uv_work_cb step;                         // driverPrintAsync, printAsync, or a status read
 };
 
 // Work steps; each reads the printer's settings when it runs, not when the
 // script queued the request.
 void driverPrintAsync(uv_work_t* work);
 void printAsync(uv_work_t* work);
+// Reads the spooler's state of the printer named by the text (ANSI) and keeps its word.
+void spoolerStatusAsync(uv_work_t* work);
 
 // How long the process end waits for queued receipts, all of them together.
 inline constexpr std::chrono::seconds kExitDrain{30};

@@ -20,6 +20,14 @@ export interface UsbPrinter {
 /** An entry of GetAllLocalPrintDrivers: "nodriver" is text, "true" for USB printers. */
 export type AnyPrinter = (UsbPrinter & { nodriver: 'true' }) | (SpoolerPrinter & { nodriver: 'false' });
 
+/**
+ * What a printer says of itself. Blocking a receipt: "cover-open", "paper-out", "error", "offline".
+ * Printing: "ready", "paper-low". Not known: "unknown" (not read yet), "absent" (no such printer),
+ * "no-answer" (the printer is there but told nothing). docs/script-api.md says what the merchant can do.
+ */
+export type PrinterStatusWord =
+  | 'unknown' | 'absent' | 'no-answer' | 'ready' | 'paper-low' | 'offline' | 'error' | 'paper-out' | 'cover-open';
+
 /** Queues a receipt in mark-up for the chosen spooler printer; always 0, the outcome goes to the log. */
 export function print(receipt: string): 0;
 /** Makes `printerName` the spooler printer and prints a test page on it: 1 when the job was queued, else 0. */
@@ -62,3 +70,5 @@ export function SetPrinterCheckTime(seconds: number): 0;
 export function SetMonitorTime(seconds: number): 0;
 /** The order ids of spooler receipts found printed on the printers named in a ","-separated list, joined by ",". */
 export function GetPrintedTasks(printerNames: string): string;
+/** The word last read for a spooler printer, at once ("unknown" before the first read); a fresh read follows on the print thread, so ask again for it. */
+export function GetPrinterStatus(printerName: string): PrinterStatusWord;
