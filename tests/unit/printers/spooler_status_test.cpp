@@ -76,7 +76,7 @@ const CupsStateCase kCupsStates[] = {
     // The most urgent wins, in whatever order they are listed.
     {{"media-low-report", "offline-report", "media-jam-error", "media-empty-error", "cover-open-error"}, true,
      "cover-open"},
-    {{"media-low-warning", "media-needed-warning", "paused"}, true, "paper-out"},
+    {{"media-low-warning", "toner-empty-error", "media-needed-warning", "paused"}, true, "paper-out"},
     {{"media-low-report", "toner-empty-error", "offline-report"}, false, "error"},
     {{"media-low-report"}, true, "offline"},
 };
