@@ -36,11 +36,15 @@ try {
     };
     binding.NoDriverSetPrinters(args.device);
     binding.setDriverName('No Such Printer');
+    let named = 0;
     // getDriverWidth writes as many log lines as NoDriverPrint, and
     // NoDriverGetPrinted as GetPrinterStatus, and neither queues anything:
     // the part of the cost that is the log's.
     const result = { NoDriverPrint: measure(binding.NoDriverPrint), print: measure(binding.print),
+      // One name: after the first call a read waits, and the call queues none.
       GetPrinterStatus: measure(() => binding.GetPrinterStatus('No Such Printer')),
+      // A new name each call: each call queues a read.
+      'GetPrinterStatus, a read queued': measure(() => binding.GetPrinterStatus('No Such Printer ' + named++)),
       'NoDriverGetPrinted (log lines only)': measure(binding.NoDriverGetPrinted),
       'getDriverWidth (log lines only)': measure(binding.getDriverWidth) };
     process.stdout.write('\\n@@orvane-result@@' + JSON.stringify(result) + '\\n');
@@ -66,6 +70,7 @@ try {
     ...repeat(['begin set usb print driver', 'getDriverPrinter', 'get data']),
     ...repeat(['print', 'begin get driver', 'getDriverPrinter', 'get data', 'begin print order']),
     ...repeat(['getDriverPrinter', 'get data']), ...repeat(['getDriverPrinter', 'get data']),
+    ...repeat(['getDriverPrinter', 'get data']),
     ...repeat(['begin get driver', 'getDriverPrinter', 'get data'])];
   assert.deepEqual(seen, expected, 'the script thread\'s log lines, all and in order');
   console.log(`with log: ${seen.length} script-thread log lines, all there and in call order`);
