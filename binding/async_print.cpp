@@ -132,6 +132,8 @@ void driverPrintAsync(const PrintRequest& request) {
 
 void statusAsync(const PrintRequest& request) { request.printer->usbPrinter.refreshStatus(request.text); }
 
+void spoolerStatusAsync(const PrintRequest& request) { request.printer->readSpoolerStatus(request.text); }
+
 bool PrintRequest::receipt() const { return step == driverPrintAsync || step == printAsync; }
 
 void queuePrintRequest(std::unique_ptr<PrintRequest> request) { PrintQueue::instance().push(std::move(request)); }

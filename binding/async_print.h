@@ -39,6 +39,8 @@ void driverPrintAsync(const PrintRequest& request);
 void printAsync(const PrintRequest& request);
 // Asks the USB device the request's text names for its status.
 void statusAsync(const PrintRequest& request);
+// Reads the spooler's state of the printer named by the text (ANSI) and keeps its word.
+void spoolerStatusAsync(const PrintRequest& request);
 
 // How long the process end waits for queued receipts, all of them together.
 inline constexpr std::chrono::seconds kExitDrain{30};

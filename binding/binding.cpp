@@ -457,6 +457,20 @@ void GetPrintedTasks(const Info& info) {
     returnText(info, printer->GetPrintedTasks(ansiNames));
 }
 
+// Answers at once with the word last read and leaves the spooler to the print
+// thread, after the receipts already queued.
+void GetPrinterStatus(const Info& info) {
+    if (!requireArgument(info)) return;
+    std::string name;
+    if (!readText(info, name)) return;
+    std::string ansiName = utf8ToAnsi(name);
+    DriverPrinter* printer = printerFor(info);
+    if (printer == nullptr) return;
+    const SpoolerStatusAnswer answer = printer->askSpoolerStatus(ansiName);
+    if (answer.queueRead) queuePrint(*printer, std::move(ansiName), spoolerStatusAsync);
+    returnText(info, std::string(statusWord(answer.word)));
+}
+
 void addFunction(v8::Local<v8::Object> exports, const char* name, v8::FunctionCallback callback) {
     v8::Isolate* isolate = v8::Isolate::GetCurrent();
     const v8::HandleScope scope(isolate);
@@ -517,6 +531,7 @@ void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> /*module*/,
     addFunction(exports, "SetMonitorTime", SetMonitorTime);
     addFunction(exports, "GetPrintedTasks", GetPrintedTasks);
     addFunction(exports, "NoDriverGetStatus", NoDriverGetStatus);
+    addFunction(exports, "GetPrinterStatus", GetPrinterStatus);
 }
 
 }  // namespace

@@ -5,13 +5,16 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "job_tracking.h"
+#include "printer_status.h"
 #include "receipt_markup.h"
 #include "spooler.h"
 #include "usb_printer.h"
@@ -49,6 +52,20 @@ struct SpoolerQueries {
     JobLister jobs = platform::listQueuedJobs;
     std::function<std::int32_t()> clock = calendarSeconds;
     std::function<bool()> keepsFinishedJobs = platform::spoolerKeepsFinishedJobs;
+    std::function<std::optional<platform::PrinterConditions>(const std::string&)> conditions =
+        platform::printerConditions;
+};
+
+// The word for a spooler printer's conditions: absent when the spooler has no
+// such printer, no-answer when it did not tell the state, else the most
+// urgent condition (cover open, paper out, error, offline, paper low), ready
+// when none holds.
+PrinterStatus spoolerStatusOf(const std::optional<platform::PrinterConditions>& conditions);
+
+// What the script is told at once when it asks for a spooler printer's status.
+struct SpoolerStatusAnswer {
+    PrinterStatus word;
+    bool queueRead;  // the caller queues a read; false while one already waits
 };
 
 class DriverPrinter : public std::enable_shared_from_this<DriverPrinter> {
@@ -90,6 +107,14 @@ public:
 
     std::vector<TrackedTask> trackedTaskList() const;
 
+    // The word last read for a spooler printer (ANSI name), unknown before the
+    // first read; at most one read per printer waits at a time, so a script
+    // that keeps asking does not fill the print queue.
+    SpoolerStatusAnswer askSpoolerStatus(const std::string& printer);
+    // Reads the printer's state from the spooler now and keeps its word; the
+    // print thread's step. A change of word is logged.
+    PrinterStatus readSpoolerStatus(const std::string& printer);
+
 private:
     // A document name no tracked task uses, held until its task leaves.
     std::string reserveDocumentName(const std::string& ansiOrderId);
@@ -103,4 +128,13 @@ private:
     std::vector<TrackedTask> trackedTasks;
     std::set<std::string> namesInUse_;
     unsigned documentSequence_ = 0;
+
+    // Asked by the script thread, read by the print thread; never held over a
+    // spooler call.
+    struct SpoolerStatusEntry {
+        PrinterStatus word = PrinterStatus::Unknown;
+        bool readWaiting = false;
+    };
+    std::mutex statusLock_;
+    std::map<std::string, SpoolerStatusEntry> spoolerStatus_;
 };

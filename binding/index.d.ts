@@ -17,16 +17,16 @@ export interface UsbPrinter {
   port: 'USB';
 }
 
-/**
- * What a printer says of itself. "cover-open", "paper-out", "error" and "offline" stop a USB receipt
- * (its print ends with -8); "paper-low" still prints. "no-answer": the printer is there but answers no
- * status query; "absent": no printer of that name; "unknown": not asked yet.
- */
-export type PrinterStatusWord =
-  | 'ready' | 'paper-low' | 'offline' | 'error' | 'paper-out' | 'cover-open' | 'no-answer' | 'absent' | 'unknown';
-
 /** An entry of GetAllLocalPrintDrivers: "nodriver" is text, "true" for USB printers. */
 export type AnyPrinter = (UsbPrinter & { nodriver: 'true' }) | (SpoolerPrinter & { nodriver: 'false' });
+
+/**
+ * What a printer says of itself. Blocking a receipt: "cover-open", "paper-out", "error", "offline"
+ * (a USB receipt then ends with -8). Printing: "ready", "paper-low". Not known: "unknown" (not read yet), "absent" (no such printer),
+ * "no-answer" (the printer is there but told nothing). docs/script-api.md says what the merchant can do.
+ */
+export type PrinterStatusWord =
+  | 'unknown' | 'absent' | 'no-answer' | 'ready' | 'paper-low' | 'offline' | 'error' | 'paper-out' | 'cover-open';
 
 /** Queues a receipt in mark-up for the chosen spooler printer; always 0, the outcome goes to the log. */
 export function print(receipt: string): 0;
@@ -75,3 +75,5 @@ export function GetPrintedTasks(printerNames: string): string;
  * "unknown" before any answer; returns at once and asks the printer afresh after the receipts queued.
  */
 export function NoDriverGetStatus(deviceName: string): PrinterStatusWord;
+/** The word last read for a spooler printer, at once ("unknown" before the first read); a fresh read follows on the print thread, so ask again for it. */
+export function GetPrinterStatus(printerName: string): PrinterStatusWord;

@@ -51,6 +51,31 @@ struct QueuedJob {
 // cannot be opened or queried.
 std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer);
 
+// What the spooler tells of a printer's condition. Several conditions can
+// hold at once; none means ready.
+struct PrinterConditions {
+    bool stateKnown = true;  // false: the printer is there, but its state could not be read
+    bool coverOpen = false;
+    bool paperOut = false;
+    bool error = false;
+    bool offline = false;  // stopped, paused or not reachable
+    bool paperLow = false;
+    bool operator==(const PrinterConditions&) const = default;
+};
+
+// The printer's conditions as the spooler knows them now; nullopt when there
+// is no such printer, or no spooler to ask (as when it cannot be opened).
+std::optional<PrinterConditions> printerConditions(const std::string& printer);
+
+#ifdef _WIN32
+// The bits of PRINTER_INFO_2's Status.
+PrinterConditions conditionsOfPrinterStatus(std::uint32_t status);
+#else
+// CUPS printer-state-reasons keywords (with or without their -error,
+// -warning or -report suffix) and whether printer-state is stopped.
+PrinterConditions conditionsOfCupsState(const std::vector<std::string>& reasons, bool stopped);
+#endif
+
 // True where a finished job stays listed with its outcome for a while (CUPS
 // keeps its job history), so a job missing from the listing is one whose fate
 // is unknown; false where the spooler forgets a job once it has left the

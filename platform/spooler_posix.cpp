@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <string_view>
 
 extern char** environ;
 
@@ -180,6 +181,64 @@ std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer)
         jobs.push_back(std::move(job));
     }
     return jobs;
+}
+
+PrinterConditions conditionsOfCupsState(const std::vector<std::string>& reasons, bool stopped) {
+    PrinterConditions conditions;
+    conditions.offline = stopped;
+    for (const std::string& reason : reasons) {
+        std::string_view keyword = reason;
+        bool errorLevel = false;
+        for (const std::string_view suffix : {"-error", "-warning", "-report"}) {
+            if (keyword.size() > suffix.size() && keyword.ends_with(suffix)) {
+                errorLevel = suffix == "-error";
+                keyword.remove_suffix(suffix.size());
+                break;
+            }
+        }
+        if (keyword == "door-open" || keyword == "cover-open") {
+            conditions.coverOpen = true;
+        } else if (keyword == "media-empty" || keyword == "media-needed") {
+            conditions.paperOut = true;
+        } else if (keyword == "media-jam") {
+            conditions.error = true;
+        } else if (keyword == "offline") {
+            conditions.offline = true;
+        } else if (keyword == "media-low") {
+            conditions.paperLow = true;
+        } else if (errorLevel) {
+            conditions.error = true;
+        }
+        // Anything else informs (cupsd's own "paused" comes with the stopped state).
+    }
+    return conditions;
+}
+
+std::optional<PrinterConditions> printerConditions(const std::string& printer) {
+    const std::string queue = toCups(printer);
+    if (queue.empty()) return std::nullopt;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    const std::string uri = "ipp://localhost/printers/" + percentEncoded(queue);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(wanted)), nullptr, wanted);
+    IppMessage response(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
+    // No scheduler to ask is as Windows without its spooler: nothing opens.
+    if (!response || ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) return std::nullopt;
+    ipp_attribute_t* state = ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM);
+    if (ippGetStatusCode(response.get()) > IPP_STATUS_OK_CONFLICTING || state == nullptr) {
+        PrinterConditions unread;
+        unread.stateKnown = false;
+        return unread;
+    }
+    std::vector<std::string> reasons;
+    ipp_attribute_t* listed = ippFindAttribute(response.get(), "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; i < ippGetCount(listed); ++i) {
+        if (const char* reason = ippGetString(listed, i, nullptr)) reasons.emplace_back(reason);
+    }
+    return conditionsOfCupsState(reasons, ippGetInteger(state, 0) == IPP_PSTATE_STOPPED);
 }
 
 struct RawDocument::State {

@@ -135,6 +135,31 @@ std::optional<std::vector<QueuedJob>> listQueuedJobs(const std::string& printer)
     return jobs;
 }
 
+PrinterConditions conditionsOfPrinterStatus(std::uint32_t status) {
+    const auto any = [status](DWORD bits) { return (status & bits) != 0; };
+    PrinterConditions conditions;
+    conditions.coverOpen = any(PRINTER_STATUS_DOOR_OPEN);
+    conditions.paperOut = any(PRINTER_STATUS_PAPER_OUT);
+    conditions.error = any(PRINTER_STATUS_ERROR | PRINTER_STATUS_PAPER_JAM | PRINTER_STATUS_PAPER_PROBLEM |
+                           PRINTER_STATUS_USER_INTERVENTION | PRINTER_STATUS_OUTPUT_BIN_FULL);
+    conditions.offline = any(PRINTER_STATUS_OFFLINE | PRINTER_STATUS_PAUSED | PRINTER_STATUS_NOT_AVAILABLE);
+    return conditions;
+}
+
+std::optional<PrinterConditions> printerConditions(const std::string& printer) {
+    // An empty name would open the print server itself.
+    if (printer.empty()) return std::nullopt;
+    PrinterHandle handle(printer);
+    if (!handle) return std::nullopt;
+    const std::vector<BYTE> info = printerInfo2(handle.get());
+    if (info.empty()) {
+        PrinterConditions unread;
+        unread.stateKnown = false;
+        return unread;
+    }
+    return conditionsOfPrinterStatus(reinterpret_cast<const PRINTER_INFO_2A*>(info.data())->Status);
+}
+
 struct RawDocument::State {
     HANDLE printer = nullptr;
     bool documentOpen = false;

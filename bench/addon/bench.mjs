@@ -1,9 +1,9 @@
 // Benchmarks of the add-on hosted in Node.js (figures, not pass/fail):
 // 1. the script thread's cost of one NoDriverPrint, print and
-//    NoDriverGetStatus call, median and 99th percentile over 10,000 calls
-//    each, with the log folder present (every call writes its log lines) and
-//    prints running meanwhile, beside a call with the same log lines that
-//    queues nothing;
+//    NoDriverGetStatus and GetPrinterStatus call, median and 99th percentile
+//    over 10,000 calls each, with the log folder present (every call writes
+//    its log lines) and prints running meanwhile, beside calls with the same
+//    log lines that queue nothing;
 // 2. the end-to-end rate of 10,000 queued receipts into a fake USB printer,
 //    checking that none is lost.
 // The last line holds the figures as JSON after "@@figures@@", for make bench.
@@ -36,10 +36,17 @@ try {
     };
     binding.NoDriverSetPrinters(args.device);
     binding.setDriverName('No Such Printer');
-    // getDriverWidth writes as many log lines as NoDriverPrint and queues
-    // nothing: the part of the cost that is the log's.
+    let named = 0;
+    // getDriverWidth writes as many log lines as NoDriverPrint, and
+    // NoDriverGetPrinted as GetPrinterStatus, and neither queues anything:
+    // the part of the cost that is the log's.
     const result = { NoDriverPrint: measure(binding.NoDriverPrint), print: measure(binding.print),
       NoDriverGetStatus: measure(() => binding.NoDriverGetStatus('')),
+      // One name: after the first call a read waits, and the call queues none.
+      GetPrinterStatus: measure(() => binding.GetPrinterStatus('No Such Printer')),
+      // A new name each call: each call queues a read.
+      'GetPrinterStatus, a read queued': measure(() => binding.GetPrinterStatus('No Such Printer ' + named++)),
+      'NoDriverGetPrinted (log lines only)': measure(binding.NoDriverGetPrinted),
       'getDriverWidth (log lines only)': measure(binding.getDriverWidth) };
     process.stdout.write('\\n@@orvane-result@@' + JSON.stringify(result) + '\\n');
     // The queued prints are not waited for: the exit gives them up to 30 s, then logs the rest.
@@ -63,6 +70,8 @@ try {
     'begin get driver', 'getDriverPrinter', 'get data',
     ...repeat(['begin set usb print driver', 'getDriverPrinter', 'get data']),
     ...repeat(['print', 'begin get driver', 'getDriverPrinter', 'get data', 'begin print order']),
+    // NoDriverGetStatus, GetPrinterStatus twice over, NoDriverGetPrinted.
+    ...repeat(['getDriverPrinter', 'get data']), ...repeat(['getDriverPrinter', 'get data']), ...repeat(['getDriverPrinter', 'get data']),
     ...repeat(['getDriverPrinter', 'get data']),
     ...repeat(['begin get driver', 'getDriverPrinter', 'get data'])];
   assert.deepEqual(seen, expected, 'the script thread\'s log lines, all and in order');

@@ -16,7 +16,8 @@ import { FakeUsb } from './support/usb.mjs';
 const kCountEnforced = new Set(['print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'savePrinter',
   'openPrintTask', 'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverSetPrinters',
   'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks',
-  'NoDriverGetStatus']);
+  'NoDriverGetStatus',
+  'GetPrinterStatus']);
 
 let host;
 before(() => { host = new Host('api'); });

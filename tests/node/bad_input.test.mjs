@@ -13,6 +13,7 @@ const kResultType = {
   openPrintPro: 'number', QuerySysCommand: 'number', QuerySysCommand2: 'number', NoDriverGetPrinters: 'array',
   NoDriverSetPrinters: 'number', NoDriverPrint: 'number', NoDriverGetPrinted: 'string',
   SetPrinterCheckTime: 'number', SetMonitorTime: 'number', GetPrintedTasks: 'string', NoDriverGetStatus: 'string',
+  GetPrinterStatus: 'string',
 };
 
 let host;

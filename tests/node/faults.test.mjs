@@ -2,13 +2,15 @@
 // table per route: fake USB printers whose FIFO the test stops, paces or
 // swaps, or which answer status queries from a state the test sets, and a
 // private CUPS scheduler whose queues and jobs the script stops, holds,
-// cancels, deletes or takes away. In every case each order is reported
-// exactly once if and only if it was printed, never while it still waits,
-// and no queued receipt is lost without a log line.
+// cancels, deletes or takes away, and whose printers' status words it asks
+// for. In every case each order is reported exactly once if and only if it
+// was printed, never while it still waits, and no queued receipt is lost
+// without a log line.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 
 import { Host, assertClean, withCupsd } from './support/host.mjs';
 import { FakeUsb } from './support/usb.mjs';
@@ -33,6 +35,7 @@ const kPrelude = `
 const deviceBytes = (text) => Buffer.concat([Buffer.from('1b401b61001b2102', 'hex'), Buffer.from(text, 'latin1'),
   Buffer.from('0a0a0a', 'hex')]);
 const kBig = 200000;
+const kNoPaperBackend = path.join(path.dirname(fileURLToPath(import.meta.url)), 'support', 'nopaper');
 
 // The script's own exit listener, added after the add-on was loaded, counts
 // the receipts printed by then: the add-on's drain, listening since the
@@ -287,6 +290,11 @@ const kSpoolerPrelude = `${kPrelude}
   const printedOn = (queue, n) => helpers.eventually(() => helpers.capturedJobs(queue).length >= n, n + ' job(s) on ' + queue);
   const jobIds = (queue) => (helpers.cups('lpstat', '-o', queue).match(new RegExp('^' + queue + '-\\\\d+', 'mg')) || []);
   const notPrintedLogged = (id) => lines().some((m) => m.indexOf('print task ' + id + ' not printed: job ') === 0);
+  // The word once the print thread has read the spooler again: asked until it is no longer the word given.
+  const statusAfter = (name, from) => helpers.eventually(() => {
+    const word = binding.GetPrinterStatus(name);
+    return word !== from && word;
+  }, 'a status of "' + name + '" other than ' + from);
   binding.SetMonitorTime(3600);`;
 
 const spoolerCases = [
@@ -436,6 +444,62 @@ const spoolerCases = [
       return { reported, handedOn };`,
     reported: ['Y-0', 'Y-1', 'Y-2'],
     check: (result) => assert.equal(result.handedOn, 3),
+  },
+  {
+    name: 'GetPrinterStatus of an idle queue: "unknown" until read, then "ready"',
+    body: `
+      const words = [binding.GetPrinterStatus('Receipt'), await statusAfter('Receipt', 'unknown')];
+      return { reported, words };`,
+    reported: [],
+    check: (result) => assert.deepEqual(result.words, ['unknown', 'ready']),
+  },
+  {
+    name: 'GetPrinterStatus of a stopped queue: "offline" while its receipt waits, "ready" once started',
+    body: `
+      binding.setDriverName('Held');
+      binding.print('<p_s><h1>A<p_e><o_s>S-2<o_e>');
+      // Read after the receipt already queued.
+      binding.GetPrinterStatus('Held');
+      const stopped = await statusAfter('Held', 'unknown');
+      waiting.push(ask('Held'));
+      helpers.cups('cupsenable', 'Held');
+      const started = await statusAfter('Held', 'offline');
+      await printed('Held', 1);
+      return { reported, waiting, words: [stopped, started], printedFirst: count('driverPrintAsync ret:') };`,
+    reported: ['S-2'],
+    check: (result) => {
+      assert.deepEqual(result.words, ['offline', 'ready']);
+      assert.equal(result.printedFirst, 1);
+    },
+  },
+  {
+    name: 'GetPrinterStatus of an unknown name: "absent"',
+    body: `
+      const words = [binding.GetPrinterStatus('NoSuchPrinter'), await statusAfter('NoSuchPrinter', 'unknown'),
+        await statusAfter('', 'unknown')];
+      return { reported, words };`,
+    reported: [],
+    check: (result) => assert.deepEqual(result.words, ['unknown', 'absent', 'absent']),
+  },
+  {
+    name: 'a backend that reported media-empty: "paper-out", and its receipt is not reported',
+    env: { ORVANE_TEST_CUPS_BACKENDS: kNoPaperBackend },
+    body: `
+      helpers.cups('lpadmin', '-p', 'NoPaper', '-v', 'nopaper:/', '-E');
+      binding.setDriverName('NoPaper');
+      binding.print('<p_s><h1>A<p_e><o_s>P-1<o_e>');
+      await helpers.eventually(() => helpers.cups('lpstat', '-p', 'NoPaper').indexOf('disabled') >= 0, 'the backend to stop the queue');
+      const word = await helpers.eventually(() => {
+        const seen = binding.GetPrinterStatus('NoPaper');
+        return seen !== 'unknown' && seen !== 'ready' && seen;
+      }, 'the state the backend left');
+      waiting.push(ask('NoPaper'));
+      return { reported, waiting, word, logged: lines().indexOf('spooler printer NoPaper: paper-out') >= 0 };`,
+    reported: [],
+    check: (result) => {
+      assert.equal(result.word, 'paper-out');
+      assert.equal(result.logged, true, 'the change of word is logged');
+    },
   },
   {
     name: 'process.exit() with 3 spooler receipts queued: all of them reach the spooler',

@@ -3,8 +3,9 @@
 // collecting printed order ids, and 200 more from a worker thread, all in one process whose add-on is built
 // with ThreadSanitizer, beside a private CUPS scheduler that takes a driver
 // print every 100 receipts, tracked while the script thread asks for printed
-// tasks. Passes when no race is reported, every order id comes back exactly
-// once, and the devices received every receipt.
+// tasks and for the queues' status words. Passes when no race is reported,
+// every order id comes back exactly once, and the devices received every
+// receipt.
 import assert from 'node:assert/strict';
 import path from 'node:path';
 
@@ -62,6 +63,7 @@ try {
       binding.setDriverName(queued % 2 ? 'Receipt' : 'Held');
       binding.getDriverName();
       binding.GetPrintedTasks('Receipt,Held,Printer ' + queued);
+      binding.GetPrinterStatus(queued % 3 ? 'Receipt' : 'Held');
       take();
       await new Promise((resolve) => setImmediate(resolve));
     }

@@ -36,13 +36,14 @@ export const legacyRuntime = addonRuntime.modules === '47';
 // The skip reason of a case that needs what generation 47 lacks.
 export const currentOnly = (what) => legacyRuntime && `needs ${what}, which module generation 47 lacks`;
 
-// The add-on's script functions in registration order.
+// The add-on's script functions in registration order: the 21 published ones, then those added since.
 export const scriptFunctions = [
   'print', 'printTestMsg', 'setDriverName', 'setDriverWidth', 'getDriverName', 'getDriverWidth',
   'getLocalPrintDriver', 'GetAllLocalPrintDrivers', 'getSelectPrinter', 'savePrinter', 'openPrintTask',
   'openPrintPro', 'QuerySysCommand', 'QuerySysCommand2', 'NoDriverGetPrinters', 'NoDriverSetPrinters',
   'NoDriverPrint', 'NoDriverGetPrinted', 'SetPrinterCheckTime', 'SetMonitorTime', 'GetPrintedTasks',
   'NoDriverGetStatus',
+  'GetPrinterStatus',
 ];
 
 const kResultMark = '\n@@orvane-result@@';

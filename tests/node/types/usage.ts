@@ -29,6 +29,11 @@ export function printedOnSpooler(): string[] {
   return binding.GetPrintedTasks(binding.getLocalPrintDriver().map((p) => p.type).join(',')).split(',');
 }
 
+export function spoolerPrinterCanPrint(printerName: string): boolean {
+  const word: binding.PrinterStatusWord = binding.GetPrinterStatus(printerName);
+  return word === 'ready' || word === 'paper-low';
+}
+
 export function misuses(): void {
   // @ts-expect-error the paper width is a number
   const width: string = binding.getDriverWidth();
@@ -44,5 +49,9 @@ export function misuses(): void {
   binding.NoDriverGetStatus();
   // @ts-expect-error there is no such function
   binding.printReceipt('<p_s><h1>x<p_e>');
-  void [width, port, usbOnly, word];
+  // @ts-expect-error a status is one of its words, not any text
+  const jammed = binding.GetPrinterStatus('Receipt') === 'jammed';
+  // @ts-expect-error GetPrinterStatus needs the printer's name
+  binding.GetPrinterStatus();
+  void [width, port, usbOnly, word, jammed];
 }

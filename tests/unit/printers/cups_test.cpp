@@ -208,6 +208,12 @@ TEST_F(CupsPrinting, LocalListingIncludesTheReceiptQueueWithItsPort) {
     EXPECT_TRUE(std::equal(list.begin() + 1, list.end(), combined.begin()));
 }
 
+TEST_F(CupsPrinting, StatusOfAnIdleQueueAndOfNamesTheSpoolerLacks) {
+    EXPECT_EQ(spoolerStatusOf(platform::printerConditions("Receipt")), PrinterStatus::Ready);
+    EXPECT_EQ(spoolerStatusOf(platform::printerConditions("NoSuchPrinter")), PrinterStatus::Absent);
+    EXPECT_EQ(spoolerStatusOf(platform::printerConditions("")), PrinterStatus::Absent);
+}
+
 #ifndef _WIN32
 // The scheduler's own counts and listings, the queue's state changed with
 // the CUPS tools.
