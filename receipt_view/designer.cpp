@@ -71,15 +71,6 @@ private:
     std::vector<Warning> list_;
 };
 
-class Collect final : public RouteSink {
-public:
-    explicit Collect(std::string& out) : out_(out) {}
-    void write(std::string_view bytes) override { out_.append(bytes); }
-
-private:
-    std::string& out_;
-};
-
 std::string hexByte(unsigned char byte) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", byte);

@@ -4,19 +4,6 @@
 
 namespace receipt_view {
 
-namespace {
-
-class Collect final : public RouteSink {
-public:
-    explicit Collect(std::string& out) : out_(out) {}
-    void write(std::string_view bytes) override { out_.append(bytes); }
-
-private:
-    std::string& out_;
-};
-
-}  // namespace
-
 MarkupPrint printMarkup(std::string_view utf8Receipt, Route route, unsigned codePage) {
     MarkupPrint out;
     // The add-on's own conversion; a named code page takes the place of the

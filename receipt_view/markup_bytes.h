@@ -12,6 +12,16 @@
 
 namespace receipt_view {
 
+// Appends every write of the encoder to one string.
+class Collect final : public RouteSink {
+public:
+    explicit Collect(std::string& out) : out_(out) {}
+    void write(std::string_view bytes) override { out_.append(bytes); }
+
+private:
+    std::string& out_;
+};
+
 // One paragraph the route prints: one device cycle or one spooler document.
 struct PrintedParagraph {
     std::size_t textOffset = 0;  // of its first byte (after "<p_s>") in MarkupPrint::text

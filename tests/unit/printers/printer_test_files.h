@@ -9,8 +9,10 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace printer_test {
 
@@ -24,6 +26,19 @@ inline std::string readBytes(const fs::path& path) {
 inline void writeBytes(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The messages of the add-on log in `folder`/log, without their time stamp
+// and category, in order.
+inline std::vector<std::string> logMessages(const fs::path& folder) {
+    std::vector<std::string> lines;
+    std::istringstream log(readBytes(folder / "log" / "kesto.log"));
+    for (std::string line; std::getline(log, line);) {
+        const auto start = line.find("[default]");
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (start != std::string::npos) lines.push_back(line.substr(start + 9));
+    }
+    return lines;
 }
 
 // A folder under the temporary folder, removed with everything in it.

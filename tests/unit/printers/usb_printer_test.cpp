@@ -294,16 +294,7 @@ public:
         return result;
     }
     const fs::path& folder() const { return folder_.path(); }
-    std::vector<std::string> messages() const {
-        std::vector<std::string> lines;
-        std::istringstream log(readBytes(folder_.path() / "log" / "kesto.log"));
-        for (std::string line; std::getline(log, line);) {
-            const auto start = line.find("[default]");
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (start != std::string::npos) lines.push_back(line.substr(start + 9));
-        }
-        return lines;
-    }
+    std::vector<std::string> messages() const { return logMessages(folder_.path()); }
 
 private:
 #ifdef _WIN32
