@@ -55,9 +55,11 @@ try {
 
     binding.SetMonitorTime(5);
     for (let queued = 0; queued < args.main;) {
+      // The device is read when the receipt prints, which may come before
+      // this thread's next step: it is chosen before the first receipt.
+      binding.NoDriverSetPrinters(args.devices[(queued / 5 + 1) % 2]);
       for (let i = 0; i < 5; i++, queued++) binding.NoDriverPrint(receipt('M' + String(queued).padStart(4, '0')));
       if (queued % 100 === 0) binding.print('<p_s><h1>driver ' + queued + '<p_e><o_s>D' + queued + '<o_e>');
-      binding.NoDriverSetPrinters(args.devices[queued % 2]);
       words.add(binding.NoDriverGetStatus(''));
       binding.GetAllLocalPrintDrivers();
       binding.setDriverName(queued % 2 ? 'Receipt' : 'Held');
