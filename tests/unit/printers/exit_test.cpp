@@ -74,21 +74,11 @@ protected:
         for (const char* file : {kHost, kLibrary})
             fs::copy_file(fs::path(executableFolder()) / file, folder_.path() / file);
         fs::create_directories(folder_.path() / "log");
-#ifdef _WIN32
-        const char quote = '"';
-#else
-        const char quote = '\'';
-#endif
-        const auto quoted = [&](const std::string& text) { return quote + text + quote; };
-        std::string command = quoted((folder_.path() / kHost).string()) + " " + c.ending + " " + quoted(kModel) + " " +
-                              std::to_string(c.writeTimeoutMs) + " " + std::to_string(c.receipts) + " " +
-                              std::to_string(big);
-#ifdef _WIN32
-        // The shell drops the outer quotes of a line that starts with one.
-        command = quoted(command);
-#endif
+        std::string command = shellQuoted((folder_.path() / kHost).string()) + " " + c.ending + " " +
+                              shellQuoted(kModel) + " " + std::to_string(c.writeTimeoutMs) + " " +
+                              std::to_string(c.receipts) + " " + std::to_string(big);
         const auto start = std::chrono::steady_clock::now();
-        const int status = std::system(command.c_str());
+        const int status = runCommand(std::move(command));
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         // Not judged: the figure for the record.
         std::printf("%s: the host ran and ended in %lld ms\n", c.name, static_cast<long long>(took.count()));

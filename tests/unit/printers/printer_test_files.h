@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -67,6 +68,24 @@ public:
 private:
     fs::path path_;
 };
+
+// One word of a std::system command line: cmd takes double quotes, sh single.
+inline std::string shellQuoted(const std::string& text) {
+#ifdef _WIN32
+    return '"' + text + '"';
+#else
+    return '\'' + text + '\'';
+#endif
+}
+
+// Runs a command line made of shellQuoted words; gives its status.
+inline int runCommand(std::string command) {
+#ifdef _WIN32
+    // The shell drops the outer quotes of a line that starts with one.
+    command = '"' + command + '"';
+#endif
+    return std::system(command.c_str());
+}
 
 // Waits for something another process does; the deadline only ends a test
 // that would otherwise hang.

@@ -275,19 +275,10 @@ public:
     // Runs one print, the helper's command line after `prefix`; gives its result code.
     std::string print(const std::string& receipt, const std::string& timeoutMs = "10000", const std::string& prefix = "") {
         const fs::path out = folder_.path() / "result";
-#ifdef _WIN32
-        const char quote = '"';
-#else
-        const char quote = '\'';
-#endif
-        const auto quoted = [&](const std::string& text) { return quote + text + quote; };
-        std::string command = prefix + quoted((folder_.path() / kHelper).string()) + " " + quoted(kModel) + " " +
-                              quoted(receipt) + " " + timeoutMs + " > " + quoted(out.string());
-#ifdef _WIN32
-        // The shell drops the outer quotes of a line that starts with one.
-        command = quoted(command);
-#endif
-        EXPECT_EQ(std::system(command.c_str()), 0);
+        std::string command = prefix + shellQuoted((folder_.path() / kHelper).string()) + " " +
+                              shellQuoted(kModel) + " " + shellQuoted(receipt) + " " + timeoutMs + " > " +
+                              shellQuoted(out.string());
+        EXPECT_EQ(runCommand(std::move(command)), 0);
         std::string result = readBytes(out);
         // Standard output in text mode on Windows.
         std::erase(result, '\r');
