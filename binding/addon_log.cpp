@@ -1,4 +1,4 @@
-#include "addon_log.h"
+#include "binding/addon_log.h"
 
 #include <atomic>
 #include <chrono>
@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "files.h"
-#include "named_lock.h"
-#include "process_exit.h"
+#include "platform/files.h"
+#include "platform/named_lock.h"
+#include "platform/process_exit.h"
 
 namespace addon_log {
 

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "local_time.h"
+#include "platform/local_time.h"
 
 namespace addon_log {
 

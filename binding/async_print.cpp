@@ -1,4 +1,4 @@
-#include "async_print.h"
+#include "binding/async_print.h"
 
 #include <condition_variable>
 #include <cstdlib>
@@ -7,10 +7,10 @@
 #include <optional>
 #include <thread>
 
-#include "addon_log.h"
-#include "conversions.h"
-#include "driver_printer.h"
-#include "process_exit.h"
+#include "binding/addon_log.h"
+#include "binding/conversions.h"
+#include "binding/driver_printer.h"
+#include "platform/process_exit.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include <string_view>
 #include <vector>
 
-#include "addon_log.h"
-#include "async_print.h"
-#include "conversions.h"
-#include "driver_printer.h"
-#include "shell.h"
+#include "binding/addon_log.h"
+#include "binding/async_print.h"
+#include "binding/conversions.h"
+#include "binding/driver_printer.h"
+#include "platform/shell.h"
 
 namespace {
 

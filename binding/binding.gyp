@@ -11,15 +11,15 @@
         "binding.cpp", "async_print.cpp",
         "addon_log.cpp", "conversions.cpp", "driver_print.cpp", "driver_printer.cpp",
         "job_tracking.cpp", "receipt_markup.cpp", "usb_printer.cpp",
-        "../platform/codepage_common.cpp", "../platform/codepage_win.cpp",
-        "../platform/files_win.cpp", "../platform/local_time_win.cpp",
-        "../platform/message_box_win.cpp", "../platform/named_lock_win.cpp",
-        "../platform/process_common.cpp", "../platform/process_win.cpp",
-        "../platform/profile_win.cpp", "../platform/shell_win.cpp",
-        "../platform/spooler_win.cpp", "../platform/system_info_win.cpp",
-        "../platform/usb_devices_win.cpp"
+        "../platform/codepage_common.cpp", "../platform/win/codepage.cpp",
+        "../platform/win/files.cpp", "../platform/win/local_time.cpp",
+        "../platform/win/message_box.cpp", "../platform/win/named_lock.cpp",
+        "../platform/process_common.cpp", "../platform/win/process.cpp",
+        "../platform/win/profile.cpp", "../platform/win/shell.cpp",
+        "../platform/win/spooler.cpp", "../platform/win/system_info.cpp",
+        "../platform/win/usb_devices.cpp"
       ],
-      "include_dirs": [".", "../platform"],
+      "include_dirs": [".."],
       "defines": ["UNICODE", "_UNICODE", "WIN32_LEAN_AND_MEAN", "NOMINMAX", "_WIN32_WINNT=0x0601"],
       "libraries": [
         "winspool.lib", "gdi32.lib", "setupapi.lib", "shell32.lib", "shlwapi.lib",

@@ -1,6 +1,6 @@
-#include "conversions.h"
+#include "binding/conversions.h"
 
-#include "codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 

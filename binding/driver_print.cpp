@@ -4,9 +4,9 @@
 #include <set>
 #include <thread>
 
-#include "addon_log.h"
-#include "conversions.h"
-#include "driver_printer.h"
+#include "binding/addon_log.h"
+#include "binding/conversions.h"
+#include "binding/driver_printer.h"
 
 namespace {
 

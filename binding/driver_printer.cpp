@@ -1,12 +1,12 @@
-#include "driver_printer.h"
+#include "binding/driver_printer.h"
 
 #include <algorithm>
 #include <array>
 #include <string_view>
 
-#include "conversions.h"
-#include "files.h"
-#include "profile.h"
+#include "binding/conversions.h"
+#include "platform/files.h"
+#include "platform/profile.h"
 
 namespace {
 

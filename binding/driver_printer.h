@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "job_tracking.h"
-#include "printer_status.h"
-#include "receipt_markup.h"
-#include "spooler.h"
-#include "usb_printer.h"
+#include "binding/job_tracking.h"
+#include "binding/printer_status.h"
+#include "binding/receipt_markup.h"
+#include "platform/spooler.h"
+#include "binding/usb_printer.h"
 
 // The running program's folder (the client's, not the add-on's), without
 // its trailing separator.

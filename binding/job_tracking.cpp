@@ -1,4 +1,4 @@
-#include "job_tracking.h"
+#include "binding/job_tracking.h"
 
 #include <algorithm>
 #include <chrono>

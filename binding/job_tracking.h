@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "spooler.h"
+#include "platform/spooler.h"
 
 // Printer names reach the spooler's queries through a 256-byte buffer.
 inline constexpr std::size_t kMaxSpoolerName = 255;

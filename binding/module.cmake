@@ -76,7 +76,6 @@ function(orvane_add_node_addon name)
 endfunction()
 
 orvane_add_node_addon(binding ${CMAKE_CURRENT_SOURCE_DIR}/binding.cpp)
-target_include_directories(binding PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(binding PRIVATE orvane_binding_core)
 
 # The stand-in client is a current-Node.js program; sanitizer builds have none.

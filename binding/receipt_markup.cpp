@@ -1,10 +1,10 @@
-#include "receipt_markup.h"
+#include "binding/receipt_markup.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include "addon_log.h"
+#include "binding/addon_log.h"
 
 namespace {
 

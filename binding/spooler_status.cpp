@@ -1,7 +1,7 @@
 // A spooler printer's status word: asked on the script thread, which gets the
 // word last read at once, and read from the spooler on the print thread.
-#include "addon_log.h"
-#include "driver_printer.h"
+#include "binding/addon_log.h"
+#include "binding/driver_printer.h"
 
 PrinterStatus spoolerStatusOf(const std::optional<platform::PrinterConditions>& conditions) {
     if (!conditions) return PrinterStatus::Absent;

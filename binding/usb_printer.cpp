@@ -1,11 +1,11 @@
-#include "usb_printer.h"
+#include "binding/usb_printer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "addon_log.h"
-#include "usb_devices.h"
+#include "binding/addon_log.h"
+#include "platform/usb_devices.h"
 
 namespace {
 

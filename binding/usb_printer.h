@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "printer_status.h"
-#include "receipt_markup.h"
+#include "binding/printer_status.h"
+#include "binding/receipt_markup.h"
 
 namespace platform {
 class UsbDeviceFile;

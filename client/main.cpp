@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "entry.h"
-#include "files.h"
-#include "guid.h"
-#include "process.h"
-#include "text.h"
+#include "platform/entry.h"
+#include "platform/files.h"
+#include "common/guid.h"
+#include "platform/process.h"
+#include "common/text.h"
 
 namespace {
 

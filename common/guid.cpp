@@ -1,8 +1,8 @@
-#include "guid.h"
+#include "common/guid.h"
 
 #include <cstdio>
 
-#include "system_info.h"
+#include "platform/system_info.h"
 
 bool makeGuidString(std::wstring* out) {
     if (out == nullptr) return false;

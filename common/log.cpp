@@ -1,9 +1,9 @@
-#include "log.h"
+#include "common/log.h"
 
 #include <cwchar>
 
-#include "files.h"
-#include "text.h"
+#include "platform/files.h"
+#include "common/text.h"
 
 namespace {
 std::wstring& logFileName() {

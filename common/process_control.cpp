@@ -1,6 +1,6 @@
-#include "process_control.h"
+#include "common/process_control.h"
 
-#include "process.h"
+#include "platform/process.h"
 
 bool runProcess(const wchar_t* name, const wchar_t* args) {
     std::wstring commandLine = name != nullptr ? name : L"";

@@ -1,12 +1,12 @@
-#include "text.h"
+#include "common/text.h"
 
 #include <clocale>
 #include <cstdlib>
 #include <cwchar>
 #include <vector>
 
-#include "codepage.h"
-#include "files.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace {
 

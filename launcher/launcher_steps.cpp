@@ -1,14 +1,14 @@
-#include "launcher_steps.h"
+#include "launcher/launcher_steps.h"
 
-#include "files.h"
-#include "guid.h"
-#include "log.h"
-#include "message_box.h"
-#include "process.h"
-#include "process_control.h"
-#include "profile.h"
-#include "text.h"
-#include "version.h"
+#include "platform/files.h"
+#include "common/guid.h"
+#include "common/log.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "common/process_control.h"
+#include "platform/profile.h"
+#include "common/text.h"
+#include "common/version.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "entry.h"
-#include "launcher_steps.h"
+#include "platform/entry.h"
+#include "launcher/launcher_steps.h"
 
 int programMain() { return launcherMain(); }

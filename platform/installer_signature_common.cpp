@@ -1,4 +1,4 @@
-#include "installer_signature.h"
+#include "platform/installer_signature.h"
 
 #include <utility>
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,9 +46,7 @@ public:
 
 private:
     struct State;
-    // Owned. No <memory> here: MinGW's pthread.h includes <process.h> from
-    // inside <ios>, and this folder's process.h answers for it there.
-    State* state_;
+    std::unique_ptr<State> state_;
 };
 
 // Ends the process at once, with exit code 0 where the system allows one.

@@ -1,6 +1,6 @@
 // Shared by both backends: the Windows command-line splitting rules, which the
 // POSIX backend needs to start programs from a Windows-style command line.
-#include "process.h"
+#include "platform/process.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "code128.h"
+#include "receipt_view/code128.h"
 
 #include <array>
 #include <cstdio>

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "receipt_view.h"
+#include "receipt_view/receipt_view.h"
 
 namespace fs = std::filesystem;
 

@@ -1,12 +1,12 @@
-#include "designer.h"
+#include "receipt_view/designer.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <utility>
 
-#include "code128.h"
-#include "conversions.h"
+#include "receipt_view/code128.h"
+#include "binding/conversions.h"
 
 namespace receipt_view {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "markup_bytes.h"
-#include "receipt_view.h"
+#include "receipt_view/markup_bytes.h"
+#include "receipt_view/receipt_view.h"
 
 namespace receipt_view {
 

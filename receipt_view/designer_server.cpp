@@ -1,4 +1,4 @@
-#include "designer_server.h"
+#include "receipt_view/designer_server.h"
 
 #include <httplib.h>
 
@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "designer.h"
+#include "receipt_view/designer.h"
 
 // The page, embedded when the program is built (designer_page.cpp).
 extern const char kDesignerPage[];

@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "receipt_view.h"
+#include "receipt_view/receipt_view.h"
 
 namespace receipt_view {
 

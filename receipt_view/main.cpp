@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "designer_server.h"
-#include "markup_bytes.h"
-#include "receipt_view.h"
+#include "receipt_view/designer_server.h"
+#include "receipt_view/markup_bytes.h"
+#include "receipt_view/receipt_view.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "markup_bytes.h"
+#include "receipt_view/markup_bytes.h"
 
-#include "conversions.h"
+#include "binding/conversions.h"
 
 namespace receipt_view {
 

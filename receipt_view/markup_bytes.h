@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "codepage.h"
-#include "receipt_markup.h"
+#include "platform/codepage.h"
+#include "binding/receipt_markup.h"
 
 namespace receipt_view {
 

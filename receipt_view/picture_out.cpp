@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "receipt_view.h"
+#include "receipt_view/receipt_view.h"
 
 namespace receipt_view {
 

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <string>
 
-#include "code128.h"
-#include "codepage.h"
-#include "receipt_view.h"
+#include "receipt_view/code128.h"
+#include "platform/codepage.h"
+#include "receipt_view/receipt_view.h"
 
 namespace receipt_view {
 

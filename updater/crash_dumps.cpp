@@ -1,13 +1,13 @@
-#include "crash_dumps.h"
+#include "updater/crash_dumps.h"
 
 #include <ctime>
 #include <string>
 
-#include "files.h"
-#include "identity.h"
-#include "log.h"
-#include "md5.h"
-#include "text.h"
+#include "platform/files.h"
+#include "updater/identity.h"
+#include "common/log.h"
+#include "updater/md5.h"
+#include "common/text.h"
 
 namespace {
 

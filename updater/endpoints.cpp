@@ -1,4 +1,4 @@
-#include "endpoints.h"
+#include "updater/endpoints.h"
 
 // The build passes these in; see network.cmake.
 const char* upgradeProductionUrl() { return ORVANE_UPGRADE_PRODUCTION_URL; }

@@ -1,13 +1,13 @@
-#include "housekeeping.h"
+#include "updater/housekeeping.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
-#include "files.h"
-#include "process.h"
-#include "text.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "common/text.h"
 
 namespace {
 

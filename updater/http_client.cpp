@@ -1,4 +1,4 @@
-#include "http_client.h"
+#include "updater/http_client.h"
 
 #include <curl/curl.h>
 
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "identity.h"
+#include "updater/identity.h"
 
 namespace {
 

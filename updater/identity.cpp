@@ -1,4 +1,4 @@
-#include "identity.h"
+#include "updater/identity.h"
 
 #include <cctype>
 #include <cstdio>
@@ -6,11 +6,11 @@
 #include <regex>
 #include <vector>
 
-#include "files.h"
-#include "guid.h"
-#include "system_info.h"
-#include "text.h"
-#include "version.h"
+#include "platform/files.h"
+#include "common/guid.h"
+#include "platform/system_info.h"
+#include "common/text.h"
+#include "common/version.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "installer_publisher.h"
+#include "updater/installer_publisher.h"
 
 #include <cstdio>
 #include <string>
 
-#include "files.h"
-#include "log.h"
-#include "process_control.h"
-#include "update_check.h"
+#include "platform/files.h"
+#include "common/log.h"
+#include "common/process_control.h"
+#include "updater/update_check.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "installer_signature.h"
+#include "platform/installer_signature.h"
 
 // The pinned keys as the build passes them in: 64 hexadecimal digits each,
 // separated by commas; empty when the build pins none.

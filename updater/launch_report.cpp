@@ -1,15 +1,15 @@
-#include "launch_report.h"
+#include "updater/launch_report.h"
 
 #include <ctime>
 #include <exception>
 
-#include "endpoints.h"
-#include "files.h"
-#include "http_client.h"
-#include "identity.h"
-#include "profile.h"
-#include "text.h"
-#include "version.h"
+#include "updater/endpoints.h"
+#include "platform/files.h"
+#include "updater/http_client.h"
+#include "updater/identity.h"
+#include "platform/profile.h"
+#include "common/text.h"
+#include "common/version.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "entry.h"
-#include "updater_main.h"
+#include "platform/entry.h"
+#include "updater/updater_main.h"
 
 int programMain() { return updaterMain(); }

@@ -1,11 +1,11 @@
-#include "md5.h"
+#include "updater/md5.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "files.h"
-#include "text.h"
+#include "platform/files.h"
+#include "common/text.h"
 
 namespace {
 

@@ -122,7 +122,6 @@ if(ORVANE_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   set(loopback "127.0.0.1:${ORVANE_TEST_SERVICE_PORT}")
 
   add_library(orvane_updater_loopback_endpoints OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/endpoints.cpp)
-  target_include_directories(orvane_updater_loopback_endpoints PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   orvane_endpoint_definitions(orvane_updater_loopback_endpoints
     "http://${loopback}/upgrade" "http://${loopback}/testing/upgrade" "${loopback}")
 
@@ -159,7 +158,6 @@ if(ORVANE_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
       set(pins "${test_pins}")
     endif()
     add_library(orvane_updater_${variant}_pins OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/publisher_pins.cpp)
-    target_include_directories(orvane_updater_${variant}_pins PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(orvane_updater_${variant}_pins PRIVATE orvane_platform_signature)
     target_compile_definitions(orvane_updater_${variant}_pins PRIVATE ORVANE_INSTALLER_PUBLISHER="${pins}")
 

@@ -1,4 +1,4 @@
-#include "installer_publisher.h"
+#include "updater/installer_publisher.h"
 
 // The build passes this in; see network.cmake.
 const char* installerPublisherPins() { return ORVANE_INSTALLER_PUBLISHER; }

@@ -1,10 +1,10 @@
-#include "schedule.h"
+#include "updater/schedule.h"
 
 #include <thread>
 
-#include "crash_dumps.h"
-#include "housekeeping.h"
-#include "update_check.h"
+#include "updater/crash_dumps.h"
+#include "updater/housekeeping.h"
+#include "updater/update_check.h"
 
 std::int32_t scheduleTick = 0;
 

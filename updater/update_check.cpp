@@ -1,4 +1,4 @@
-#include "update_check.h"
+#include "updater/update_check.h"
 
 #include <cjson/cJSON.h>
 
@@ -6,20 +6,20 @@
 #include <exception>
 #include <memory>
 
-#include "endpoints.h"
-#include "files.h"
-#include "http_client.h"
-#include "identity.h"
-#include "installer_publisher.h"
-#include "log.h"
-#include "md5.h"
-#include "message_box.h"
-#include "process.h"
-#include "process_control.h"
-#include "profile.h"
-#include "text.h"
-#include "updater_main.h"
-#include "version.h"
+#include "updater/endpoints.h"
+#include "platform/files.h"
+#include "updater/http_client.h"
+#include "updater/identity.h"
+#include "updater/installer_publisher.h"
+#include "common/log.h"
+#include "updater/md5.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "common/process_control.h"
+#include "platform/profile.h"
+#include "common/text.h"
+#include "updater/updater_main.h"
+#include "common/version.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "updater_main.h"
+#include "updater/updater_main.h"
 
 #include <memory>
 
-#include "launch_report.h"
-#include "log.h"
-#include "named_lock.h"
-#include "schedule.h"
+#include "updater/launch_report.h"
+#include "common/log.h"
+#include "platform/named_lock.h"
+#include "updater/schedule.h"
 
 namespace {
 

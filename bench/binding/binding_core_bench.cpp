@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "addon_log.h"
-#include "receipt_markup.h"
+#include "binding/addon_log.h"
+#include "binding/receipt_markup.h"
 
 namespace fs = std::filesystem;
 

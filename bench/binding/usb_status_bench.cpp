@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "usb_printer.h"
+#include "binding/usb_printer.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

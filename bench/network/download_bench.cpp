@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "http_client.h"
+#include "updater/http_client.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "markup_bytes.h"
-#include "receipt_view.h"
+#include "receipt_view/markup_bytes.h"
+#include "receipt_view/receipt_view.h"
 
 namespace {
 

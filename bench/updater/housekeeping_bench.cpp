@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "housekeeping.h"
-#include "process.h"
+#include "updater/housekeeping.h"
+#include "platform/process.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "md5.h"
+#include "updater/md5.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "entry.h"
-#include "files.h"
-#include "process.h"
-#include "text.h"
+#include "platform/entry.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "common/text.h"
 
 int programMain() {
     const auto args = platform::commandLineArguments().value_or(std::vector<std::wstring>{});

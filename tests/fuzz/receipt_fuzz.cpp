@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "receipt_markup.h"
+#include "binding/receipt_markup.h"
 
 namespace {
 

@@ -9,10 +9,10 @@ seconds=${2:-60}
 mkdir -p "$out/corpus" "$out/runtime"
 cp -n tests/fuzz/seeds/* "$out/corpus/"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Ibinding -Iplatform \
+  -I. \
   tests/fuzz/receipt_fuzz.cpp binding/receipt_markup.cpp binding/addon_log.cpp \
-  platform/files_posix.cpp platform/named_lock_posix.cpp platform/local_time_posix.cpp platform/posix_text_posix.cpp \
-  platform/process_exit_posix.cpp \
+  platform/posix/files.cpp platform/posix/named_lock.cpp platform/posix/local_time.cpp platform/posix/text.cpp \
+  platform/posix/process_exit.cpp \
   -o "$out/receipt_fuzz"
 # The log lock of skipped barcodes lives in the run's own runtime folder.
 cd "$out"

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <string>
 
-#include "process.h"
+#include "platform/process.h"
 
 int main(int argc, char** argv) {
     const std::wstring suffix = platform::kExeSuffix;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "codepage.h"
-#include "conversions.h"
+#include "platform/codepage.h"
+#include "binding/conversions.h"
 
 namespace {
 

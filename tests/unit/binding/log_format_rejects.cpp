@@ -2,7 +2,7 @@
 // every other case must be refused by the compiler.
 #include <string>
 
-#include "addon_log.h"
+#include "binding/addon_log.h"
 
 void cases() {
     std::string data = "text from the script";

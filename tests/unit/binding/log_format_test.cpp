@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "addon_log.h"
+#include "binding/addon_log.h"
 
 namespace {
 

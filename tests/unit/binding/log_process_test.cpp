@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "files.h"
-#include "named_lock.h"
-#include "process.h"
-#include "test_folder.h"
+#include "platform/files.h"
+#include "platform/named_lock.h"
+#include "platform/process.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "addon_log.h"
-#include "entry.h"
-#include "named_lock.h"
-#include "process.h"
-#include "text.h"
+#include "binding/addon_log.h"
+#include "platform/entry.h"
+#include "platform/named_lock.h"
+#include "platform/process.h"
+#include "common/text.h"
 
 namespace {
 

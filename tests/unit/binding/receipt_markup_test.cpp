@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "receipt_markup.h"
+#include "binding/receipt_markup.h"
 
 namespace {
 

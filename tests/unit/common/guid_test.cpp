@@ -4,7 +4,7 @@
 #include <regex>
 #include <set>
 
-#include "guid.h"
+#include "common/guid.h"
 
 namespace {
 

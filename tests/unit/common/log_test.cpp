@@ -1,8 +1,8 @@
 // The append-only logs, byte for byte.
 #include <gtest/gtest.h>
 
-#include "log.h"
-#include "test_folder.h"
+#include "common/log.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

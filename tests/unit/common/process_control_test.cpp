@@ -6,9 +6,9 @@
 #include <sstream>
 #include <thread>
 
-#include "process.h"
-#include "process_control.h"
-#include "test_folder.h"
+#include "platform/process.h"
+#include "common/process_control.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "text.h"
+#include "common/text.h"
 
 namespace {
 

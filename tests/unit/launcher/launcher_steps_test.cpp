@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <regex>
 
-#include "files.h"
-#include "launcher_steps.h"
-#include "profile.h"
-#include "test_folder.h"
+#include "platform/files.h"
+#include "launcher/launcher_steps.h"
+#include "platform/profile.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "http_client.h"
+#include "updater/http_client.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // installer is named on its command line, and the report's address.
 #include <gtest/gtest.h>
 
-#include "launch_report.h"
-#include "update_check.h"
+#include "updater/launch_report.h"
+#include "updater/update_check.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <vector>
 
-#include "bounded_wait.h"
+#include "platform/bounded_wait.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // use to start programs.
 #include <gtest/gtest.h>
 
-#include "process.h"
+#include "platform/process.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "files.h"
-#include "test_folder.h"
+#include "platform/files.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

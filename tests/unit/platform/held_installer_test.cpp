@@ -8,8 +8,8 @@
 #include <system_error>
 #include <thread>
 
-#include "installer_signature.h"
-#include "test_folder.h"
+#include "platform/installer_signature.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Profile files behave as the Windows profile functions do, on both backends.
 #include <gtest/gtest.h>
 
-#include "profile.h"
-#include "test_folder.h"
+#include "platform/profile.h"
+#include "tests/unit/support/test_folder.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "driver_printer.h"
-#include "printer_test_files.h"
+#include "binding/driver_printer.h"
+#include "tests/unit/printers/printer_test_files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "process_exit.h"
+#include "platform/process_exit.h"
 
 extern "C" {
 void printCoreChooseDevice(const char* name, int writeTimeoutMs);

@@ -15,9 +15,9 @@
 #include <regex>
 #include <sstream>
 
-#include "driver_printer.h"
-#include "fake_usb_tree.h"
-#include "printer_test_files.h"
+#include "binding/driver_printer.h"
+#include "tests/unit/printers/fake_usb_tree.h"
+#include "tests/unit/printers/printer_test_files.h"
 
 namespace {
 

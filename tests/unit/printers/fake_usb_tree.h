@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "printer_test_files.h"
+#include "tests/unit/printers/printer_test_files.h"
 
 namespace printer_test {
 

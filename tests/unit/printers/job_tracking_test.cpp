@@ -2,8 +2,8 @@
 // printed, when it expires, and how the answer is put together.
 #include <gtest/gtest.h>
 
-#include "driver_printer.h"
-#include "job_tracking.h"
+#include "binding/driver_printer.h"
+#include "binding/job_tracking.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <memory>
 
-#include "async_print.h"
-#include "driver_printer.h"
+#include "binding/async_print.h"
+#include "binding/driver_printer.h"
 
 #ifdef _WIN32
 #define PRINT_CORE_EXPORT extern "C" __declspec(dllexport)

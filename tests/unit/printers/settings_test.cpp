@@ -1,8 +1,8 @@
 // The printer object's defaults and the remembered printer in config.ini.
 #include <gtest/gtest.h>
 
-#include "driver_printer.h"
-#include "printer_test_files.h"
+#include "binding/driver_printer.h"
+#include "tests/unit/printers/printer_test_files.h"
 
 namespace {
 

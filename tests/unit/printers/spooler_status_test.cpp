@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver_printer.h"
+#include "binding/driver_printer.h"
 
 namespace {
 

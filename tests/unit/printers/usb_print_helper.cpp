@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "usb_printer.h"
+#include "binding/usb_printer.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "driver_printer.h"
-#include "fake_usb_tree.h"
-#include "printer_test_files.h"
-#include "usb_printer.h"
+#include "binding/driver_printer.h"
+#include "tests/unit/printers/fake_usb_tree.h"
+#include "tests/unit/printers/printer_test_files.h"
+#include "binding/usb_printer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "designer.h"
+#include "receipt_view/designer.h"
 
 namespace {
 

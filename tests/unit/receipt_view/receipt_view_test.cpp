@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "markup_bytes.h"
-#include "receipt_view.h"
+#include "receipt_view/markup_bytes.h"
+#include "receipt_view/receipt_view.h"
 
 namespace {
 

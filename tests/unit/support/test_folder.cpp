@@ -1,4 +1,4 @@
-#include "test_folder.h"
+#include "tests/unit/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <iterator>
 #include <random>
 
-#include "files.h"
-#include "log.h"
+#include "platform/files.h"
+#include "common/log.h"
 
 bool TestFolder::usable(std::string* reason) {
 #ifdef _WIN32

@@ -3,10 +3,10 @@
 #include <ctime>
 #include <regex>
 
-#include "crash_dumps.h"
-#include "identity.h"
-#include "md5.h"
-#include "sandbox.h"
+#include "updater/crash_dumps.h"
+#include "updater/identity.h"
+#include "updater/md5.h"
+#include "tests/unit/updater/sandbox.h"
 
 TEST(CrashDumps, EachDumpIsLoggedWithItsReportName) {
     Sandbox sandbox;

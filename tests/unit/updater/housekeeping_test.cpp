@@ -6,11 +6,11 @@
 #include <functional>
 #include <thread>
 
-#include "housekeeping.h"
-#include "md5.h"
-#include "process.h"
-#include "sandbox.h"
-#include "text.h"
+#include "updater/housekeeping.h"
+#include "updater/md5.h"
+#include "platform/process.h"
+#include "tests/unit/updater/sandbox.h"
+#include "common/text.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <regex>
 
-#include "identity.h"
-#include "sandbox.h"
-#include "version.h"
+#include "updater/identity.h"
+#include "tests/unit/updater/sandbox.h"
+#include "common/version.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "md5.h"
-#include "sandbox.h"
+#include "updater/md5.h"
+#include "tests/unit/updater/sandbox.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "sandbox.h"
+#include "tests/unit/updater/sandbox.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 
-#include "files.h"
-#include "housekeeping.h"
-#include "log.h"
+#include "platform/files.h"
+#include "updater/housekeeping.h"
+#include "common/log.h"
 
 namespace {
 

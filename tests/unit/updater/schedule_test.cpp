@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "named_lock.h"
-#include "process.h"
-#include "sandbox.h"
-#include "schedule.h"
+#include "platform/named_lock.h"
+#include "platform/process.h"
+#include "tests/unit/updater/sandbox.h"
+#include "updater/schedule.h"
 
 namespace {
 

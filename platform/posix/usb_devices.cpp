@@ -1,4 +1,4 @@
-#include "usb_devices.h"
+#include "platform/usb_devices.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "named_lock.h"
+#include "platform/named_lock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "files.h"
-#include "posix_text.h"
+#include "platform/files.h"
+#include "platform/posix/text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "posix_text.h"
+#include "platform/posix/text.h"
 
 namespace platform::posix {
 

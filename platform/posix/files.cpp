@@ -1,4 +1,4 @@
-#include "files.h"
+#include "platform/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "posix_text.h"
+#include "platform/posix/text.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "../entry.h"
+#include "platform/entry.h"
 
 // The wide GUI entry: no console window; arguments are read back through
 // GetCommandLineW by the program itself.

@@ -1,6 +1,6 @@
 // Profile files on POSIX: the same text format and lookup rules as the
 // Windows profile functions, read and rewritten whole on every call.
-#include "profile.h"
+#include "platform/profile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "posix_text.h"
+#include "platform/posix/text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "system_info.h"
+#include "platform/system_info.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -3,7 +3,7 @@
 // signature over it, checked with OpenSSL's libcrypto. The pinned key is the
 // trust anchor here; no chain to a root store is built and no revocation
 // list is asked.
-#include "installer_signature.h"
+#include "platform/installer_signature.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -24,9 +24,9 @@
 #include <optional>
 #include <string>
 
-#include "process.h"
-#include "posix_spawn_settings.h"
-#include "posix_text.h"
+#include "platform/process.h"
+#include "platform/posix/spawn_settings.h"
+#include "platform/posix/text.h"
 
 extern char** environ;
 

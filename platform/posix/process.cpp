@@ -1,4 +1,4 @@
-#include "process.h"
+#include "platform/process.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,9 +16,9 @@
 #include <fstream>
 #include <memory>
 
-#include "files.h"
-#include "posix_spawn_settings.h"
-#include "posix_text.h"
+#include "platform/files.h"
+#include "platform/posix/spawn_settings.h"
+#include "platform/posix/text.h"
 
 extern char** environ;
 
@@ -143,14 +143,14 @@ struct ProcessLookup::State {
     }
 };
 
-ProcessLookup::ProcessLookup() : state_(new State()) {
+ProcessLookup::ProcessLookup() : state_(std::make_unique<State>()) {
     if (!state_->proc) return;
     while (dirent* ent = ::readdir(state_->proc.get()))
         if (const auto pid = procEntryId(ent->d_name)) state_->ids.push_back(*pid);
     std::sort(state_->ids.begin(), state_->ids.end());
 }
 
-ProcessLookup::~ProcessLookup() { delete state_; }
+ProcessLookup::~ProcessLookup() = default;
 
 bool ProcessLookup::hasProcess(std::uint32_t pid) {
     if (pid == 0) return true;

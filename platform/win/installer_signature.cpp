@@ -1,6 +1,6 @@
 // The system's own Authenticode check (WinVerifyTrust), then the signer's key
 // against the pins.
-#include "installer_signature.h"
+#include "platform/installer_signature.h"
 
 #include <windows.h>
 #include <bcrypt.h>

@@ -1,4 +1,4 @@
-#include "shell.h"
+#include "platform/shell.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "files.h"
-#include "posix_text.h"
-#include "process.h"
+#include "platform/files.h"
+#include "platform/posix/text.h"
+#include "platform/process.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "process_exit.h"
+#include "platform/process_exit.h"
 
 #include <cstdlib>
 

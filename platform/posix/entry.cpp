@@ -1,5 +1,5 @@
-#include "../entry.h"
-#include "../posix_text.h"
+#include "platform/entry.h"
+#include "platform/posix/text.h"
 
 int main(int argc, char** argv) {
     platform::posix::recordProgramArguments(argc, argv);

@@ -1,4 +1,4 @@
-#include "message_box.h"
+#include "platform/message_box.h"
 
 #include <spawn.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "posix_text.h"
+#include "platform/posix/text.h"
 
 extern char** environ;
 

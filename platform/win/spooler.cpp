@@ -1,4 +1,4 @@
-#include "spooler.h"
+#include "platform/spooler.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,10 +1,11 @@
-#include "process.h"
+#include "platform/process.h"
 
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -37,9 +38,9 @@ struct ProcessLookup::State {
     std::vector<ProcessEntry> processes = listProcesses();
 };
 
-ProcessLookup::ProcessLookup() : state_(new State()) {}
+ProcessLookup::ProcessLookup() : state_(std::make_unique<State>()) {}
 
-ProcessLookup::~ProcessLookup() { delete state_; }
+ProcessLookup::~ProcessLookup() = default;
 
 bool ProcessLookup::hasProcess(std::uint32_t pid) {
     return std::any_of(state_->processes.begin(), state_->processes.end(),

@@ -2,10 +2,10 @@
 // thread's default connection (CUPS_SERVER and client.conf choose the server).
 // CUPS speaks UTF-8; names cross into and out of it converted from and to the
 // ANSI code page, which the spooler interface speaks on both systems.
-#include "spooler.h"
+#include "platform/spooler.h"
 
-#include "codepage.h"
-#include "posix_text.h"
+#include "platform/codepage.h"
+#include "platform/posix/text.h"
 
 #include <cups/cups.h>
 #include <spawn.h>

@@ -1,4 +1,4 @@
-#include "system_info.h"
+#include "platform/system_info.h"
 
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "posix_text.h"
+#include "platform/posix/text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "usb_devices.h"
+#include "platform/usb_devices.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "bounded_wait.h"
+#include "platform/bounded_wait.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "local_time.h"
+#include "platform/local_time.h"
 
 #include <windows.h>
 
