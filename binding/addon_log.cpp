@@ -12,6 +12,8 @@
 #include "platform/named_lock.h"
 #include "platform/process_exit.h"
 
+namespace binding {
+
 namespace addon_log {
 
 namespace {
@@ -243,3 +245,5 @@ const std::wstring& logPath() {
 }
 
 }  // namespace addon_log
+
+}  // namespace binding

@@ -22,6 +22,8 @@
 
 #include "platform/local_time.h"
 
+namespace binding {
+
 namespace addon_log {
 
 // The part of a line that the caller's format makes is cut to this many bytes.
@@ -174,3 +176,5 @@ template <typename... Args>
 int logLine(addon_log::FormatFor<Args...> format, const Args&... args) {
     return writeLogLine<Args...>(addon_log::kDefaultCategory, format, args...);
 }
+
+}  // namespace binding

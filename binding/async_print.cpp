@@ -12,6 +12,8 @@
 #include "binding/driver_printer.h"
 #include "platform/process_exit.h"
 
+namespace binding {
+
 namespace {
 
 // The queue and its thread. Never destroyed: the thread may still be in a
@@ -139,3 +141,5 @@ bool PrintRequest::receipt() const { return step == driverPrintAsync || step == 
 void queuePrintRequest(std::unique_ptr<PrintRequest> request) { PrintQueue::instance().push(std::move(request)); }
 
 void drainPrintQueueAtExit() { PrintQueue::instance().finish(true); }
+
+}  // namespace binding

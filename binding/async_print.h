@@ -20,6 +20,8 @@
 #include <memory>
 #include <string>
 
+namespace binding {
+
 class DriverPrinter;
 
 struct PrintRequest {
@@ -55,3 +57,5 @@ void queuePrintRequest(std::unique_ptr<PrintRequest> request);
 // printed and writes the log out. Receipts queued after it are left to the
 // library's exit handler.
 void drainPrintQueueAtExit();
+
+}  // namespace binding

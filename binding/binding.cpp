@@ -22,12 +22,14 @@
 #include "binding/driver_printer.h"
 #include "platform/shell.h"
 
+namespace binding {
 namespace {
 
 void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> module, void* priv);
 void releasePrinter(void* arg);
 
 }  // namespace
+}  // namespace binding
 
 // ---- Runtime generations ----------------------------------------------------
 // 47: Node.js 5.x (V8 4.6, libuv 1.8), the client's runtime: one script
@@ -36,6 +38,7 @@ void releasePrinter(void* arg);
 //     environment clean-up hook, and finds the add-on by its per-context
 //     initializer because the library maps only once.
 #if NODE_MODULE_VERSION == 47
+namespace binding {
 namespace {
 
 void whenEnvironmentEnds(v8::Isolate* /*isolate*/, void* owner) { node::AtExit(releasePrinter, owner); }
@@ -47,7 +50,9 @@ v8::String::Utf8Value utf8Of(v8::Isolate* /*isolate*/, v8::Local<v8::String> val
 }
 
 }  // namespace
+}  // namespace binding
 #elif NODE_MODULE_VERSION == 115
+namespace binding {
 namespace {
 
 void whenEnvironmentEnds(v8::Isolate* isolate, void* owner) {
@@ -62,19 +67,21 @@ v8::String::Utf8Value utf8Of(v8::Isolate* isolate, v8::Local<v8::String> value) 
 }
 
 }  // namespace
+}  // namespace binding
 
 // A library is mapped, and its load-time routine runs, once per process.
 // Other script threads (workers) that load the add-on find it by this name.
 extern "C" NODE_MODULE_EXPORT void NODE_MODULE_INITIALIZER(v8::Local<v8::Object> exports,
                                                            v8::Local<v8::Value> module,
                                                            v8::Local<v8::Context> /*context*/) {
-    initBinding(exports, module, nullptr);
+    binding::initBinding(exports, module, nullptr);
 }
 #else
 #error "binding supports module generations 47 (Node.js 5.x) and 115 (Node.js 20); these Node.js headers are of another"
 #endif
 // ------------------------------------------------------------------------------
 
+namespace binding {
 namespace {
 
 using Info = v8::FunctionCallbackInfo<v8::Value>;
@@ -535,6 +542,7 @@ void initBinding(v8::Local<v8::Object> exports, v8::Local<v8::Value> /*module*/,
 }
 
 }  // namespace
+}  // namespace binding
 
 // The module record, in the runtime's field order. The load-time routine
 // hands it to the runtime when the library is mapped; the runtime then calls
@@ -546,7 +554,7 @@ static node::node_module g_bindingModule = {
     0,
     nullptr,
     __FILE__,
-    initBinding,
+    binding::initBinding,
     nullptr,
     "binding",
     nullptr,

@@ -2,6 +2,8 @@
 
 #include "platform/codepage.h"
 
+namespace binding {
+
 namespace {
 
 template <typename Char>
@@ -30,3 +32,5 @@ std::string wideToAnsi(std::wstring_view text) {
 std::string utf8ToAnsi(std::string_view text) { return wideToAnsi(utf8ToWide(text)); }
 
 std::string ansiToUtf8(std::string_view text) { return wideToUtf8(ansiToWide(text)); }
+
+}  // namespace binding

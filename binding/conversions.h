@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace binding {
+
 std::wstring utf8ToWide(std::string_view text);
 std::string wideToUtf8(std::wstring_view text);
 std::wstring ansiToWide(std::string_view text);
@@ -16,3 +18,5 @@ std::string wideToAnsi(std::wstring_view text);
 
 std::string utf8ToAnsi(std::string_view text);
 std::string ansiToUtf8(std::string_view text);
+
+}  // namespace binding

@@ -8,6 +8,8 @@
 #include "binding/conversions.h"
 #include "binding/driver_printer.h"
 
+namespace binding {
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -161,3 +163,5 @@ std::string DriverPrinter::GetPrintedTasks(const std::string& printerList) {
     }
     return result;
 }
+
+}  // namespace binding

@@ -8,6 +8,8 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 
+namespace binding {
+
 namespace {
 
 constexpr char kConfigFile[] = "config.ini";
@@ -97,3 +99,5 @@ std::vector<TrackedTask> DriverPrinter::trackedTaskList() const {
     std::lock_guard guard(tasksLock_);
     return trackedTasks;
 }
+
+}  // namespace binding

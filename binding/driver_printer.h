@@ -19,6 +19,8 @@
 #include "platform/spooler.h"
 #include "binding/usb_printer.h"
 
+namespace binding {
+
 // The running program's folder (the client's, not the add-on's), without
 // its trailing separator.
 std::string executableFolder();
@@ -138,3 +140,5 @@ private:
     std::mutex statusLock_;
     std::map<std::string, SpoolerStatusEntry> spoolerStatus_;
 };
+
+}  // namespace binding

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+namespace binding {
+
 namespace {
 
 using platform::JobState;
@@ -130,3 +132,5 @@ std::int32_t calendarSeconds() {
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(seconds)));
 }
+
+}  // namespace binding

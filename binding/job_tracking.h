@@ -12,6 +12,8 @@
 
 #include "platform/spooler.h"
 
+namespace binding {
+
 // Printer names reach the spooler's queries through a 256-byte buffer.
 inline constexpr std::size_t kMaxSpoolerName = 255;
 
@@ -64,3 +66,5 @@ std::size_t collectPrintedTasks(std::vector<TrackedTask>& tasks, const JobSnapsh
 
 // The calendar time in seconds, low 32 bits.
 std::int32_t calendarSeconds();
+
+}  // namespace binding

@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+namespace binding {
+
 // Ordered so that, of several conditions a printer reports at once, the
 // greatest is the one the merchant must act on first.
 enum class PrinterStatus {
@@ -39,3 +41,5 @@ constexpr bool blocksPrinting(PrinterStatus status) {
     return status == PrinterStatus::Offline || status == PrinterStatus::Error || status == PrinterStatus::PaperOut ||
            status == PrinterStatus::CoverOpen;
 }
+
+}  // namespace binding

@@ -6,6 +6,8 @@
 
 #include "binding/addon_log.h"
 
+namespace binding {
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -219,3 +221,5 @@ void encodeParagraph(std::span<const ReceiptSegment> segments, Route route, Rout
         sink.write(kCut);
     }
 }
+
+}  // namespace binding

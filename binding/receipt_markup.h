@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+namespace binding {
+
 enum class Route {
     Spooler,  // RAW documents through the print spooler, one per paragraph
     Device,   // raw writes to a USB printer without a driver, one open per paragraph
@@ -77,3 +79,5 @@ void encodeSegment(const ReceiptSegment& segment, Route route, RouteSink& sink);
 // "\n\n\n" on the device route, or "\n", "\n" and the paper cut on the
 // spooler route.
 void encodeParagraph(std::span<const ReceiptSegment> segments, Route route, RouteSink& sink);
+
+}  // namespace binding

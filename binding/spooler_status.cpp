@@ -3,6 +3,8 @@
 #include "binding/addon_log.h"
 #include "binding/driver_printer.h"
 
+namespace binding {
+
 PrinterStatus spoolerStatusOf(const std::optional<platform::PrinterConditions>& conditions) {
     if (!conditions) return PrinterStatus::Absent;
     if (!conditions->stateKnown) return PrinterStatus::NoAnswer;
@@ -39,3 +41,5 @@ PrinterStatus DriverPrinter::readSpoolerStatus(const std::string& printer) {
     if (word != before) logLine("spooler printer %s: %s", printer, statusWord(word));
     return word;
 }
+
+}  // namespace binding

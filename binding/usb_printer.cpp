@@ -7,6 +7,8 @@
 #include "binding/addon_log.h"
 #include "platform/usb_devices.h"
 
+namespace binding {
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -408,3 +410,5 @@ PrinterStatus UsbPrinter::refreshStatus(const std::string& name) {
     noteStatus(name, word);
     return word;
 }
+
+}  // namespace binding

@@ -20,6 +20,8 @@ namespace platform {
 class UsbDeviceFile;
 }
 
+namespace binding {
+
 // One entry of a printer list handed to the script: (name, port).
 struct PrinterEntry {
     std::string name;
@@ -161,3 +163,5 @@ private:
     std::map<std::string, DeviceStatus, std::less<>> statuses_;
     std::function<std::chrono::steady_clock::time_point()> clock_ = [] { return std::chrono::steady_clock::now(); };
 };
+
+}  // namespace binding

@@ -15,6 +15,8 @@
 #include "platform/process.h"
 #include "common/text.h"
 
+using namespace common;
+
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;

@@ -4,6 +4,8 @@
 
 #include "platform/system_info.h"
 
+namespace common {
+
 bool makeGuidString(std::wstring* out) {
     if (out == nullptr) return false;
     const auto g = platform::createGuid();
@@ -16,3 +18,5 @@ bool makeGuidString(std::wstring* out) {
     out->assign(text, text + 36);
     return true;
 }
+
+}  // namespace common

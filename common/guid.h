@@ -3,6 +3,10 @@
 
 #include <string>
 
+namespace common {
+
 // Returns true with the ID in *out; false, leaving *out as it was, when no
 // buffer is given or the system cannot make a GUID.
 bool makeGuidString(std::wstring* out);
+
+}  // namespace common

@@ -5,6 +5,8 @@
 #include "platform/files.h"
 #include "common/text.h"
 
+namespace common {
+
 namespace {
 std::wstring& logFileName() {
     static std::wstring name;
@@ -23,3 +25,5 @@ void appendLog(std::wstring_view text) {
 std::wstring formatErrorLine(std::wstring_view message, long code) {
     return L"\r\n" + std::wstring(message) + L":" + std::to_wstring(code) + L"\r\n";
 }
+
+}  // namespace common

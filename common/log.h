@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace common {
+
 // Names the file (relative to the current directory) that appendLog writes.
 void setLogFileName(std::wstring name);
 
@@ -13,3 +15,5 @@ void appendLog(std::wstring_view text);
 
 // "\r\n%s:%ld\r\n": a failure message with the thread's last error code.
 std::wstring formatErrorLine(std::wstring_view message, long code);
+
+}  // namespace common

@@ -2,6 +2,8 @@
 
 #include "platform/process.h"
 
+namespace common {
+
 bool runProcess(const wchar_t* name, const wchar_t* args) {
     std::wstring commandLine = name != nullptr ? name : L"";
     commandLine += L' ';
@@ -18,3 +20,5 @@ bool killProcessesByName(const std::wstring& name) {
     }
     return found;
 }
+
+}  // namespace common

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace common {
+
 // Starts "name args" (an absent part counts as empty), without quoting and
 // without waiting. True when the process was created.
 bool runProcess(const wchar_t* name, const wchar_t* args);
@@ -11,3 +13,5 @@ bool runProcess(const wchar_t* name, const wchar_t* args);
 // caller included. False when none matched or a termination failed (the walk
 // stops at the first failure).
 bool killProcessesByName(const std::wstring& name);
+
+}  // namespace common

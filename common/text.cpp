@@ -8,6 +8,8 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 
+namespace common {
+
 namespace {
 
 void useUserLocale() { std::setlocale(LC_CTYPE, ""); }
@@ -65,3 +67,5 @@ std::wstring widenFileName(std::string_view name) {
     if constexpr (!platform::kUtf8FileNames) return widenText(name);
     return platform::codePageToWide(platform::kUtf8CodePage, name.substr(0, name.find('\0')));
 }
+
+}  // namespace common

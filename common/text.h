@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace common {
+
 std::string narrowText(std::wstring_view text);
 std::wstring widenText(std::string_view text);
 
@@ -13,3 +15,5 @@ std::wstring widenText(std::string_view text);
 // end at the first zero.
 std::string narrowFileName(std::wstring_view name);
 std::wstring widenFileName(std::string_view name);
+
+}  // namespace common

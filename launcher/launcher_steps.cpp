@@ -10,6 +10,8 @@
 #include "common/text.h"
 #include "common/version.h"
 
+namespace launcher {
+
 namespace {
 
 const std::wstring kClientExe = std::wstring(L"Orvane") + platform::kExeSuffix;
@@ -34,16 +36,16 @@ void scanLauncherArgs() {
     const auto args = platform::commandLineArguments();
     if (!args) return;
     for (const auto& arg : *args) {
-        appendLog(L"\r\nparam:");
-        appendLog(arg);
-        if (arg == L"ignoreSSLError") appendLog(L"\r\n ignoreSSLError:true");
+        common::appendLog(L"\r\nparam:");
+        common::appendLog(arg);
+        if (arg == L"ignoreSSLError") common::appendLog(L"\r\n ignoreSSLError:true");
     }
 }
 
 void prepareInstallIdentity() {
     const auto appData = platform::localAppDataFolder();
     if (!appData) {
-        appendLog(formatErrorLine(L"get appdata dir failed", platform::lastErrorCode()));
+        common::appendLog(common::formatErrorLine(L"get appdata dir failed", platform::lastErrorCode()));
         return;
     }
     const std::wstring folder = kestoFolder(*appData);
@@ -51,28 +53,28 @@ void prepareInstallIdentity() {
     const std::wstring iniPath = joined(folder, L"orvane.ini");
 
     std::wstring id;  // stays empty when no GUID can be made
-    makeGuidString(&id);
-    appendLog(L"\r\nuuid:");
-    appendLog(id);
-    appendLog(L"\r\nuuid path:");
-    appendLog(uuidPath);
+    common::makeGuidString(&id);
+    common::appendLog(L"\r\nuuid:");
+    common::appendLog(id);
+    common::appendLog(L"\r\nuuid path:");
+    common::appendLog(uuidPath);
 
     if (platform::pathExists(uuidPath) && !platform::isDirectory(uuidPath)) {
-        appendLog(L"\r\nuuid file exist");
+        common::appendLog(L"\r\nuuid file exist");
     } else {
         auto file = platform::File::open(uuidPath, platform::File::Disposition::OpenAlways, true);
         if (!file.isOpen()) {
-            appendLog(formatErrorLine(L"open uuid file failed\r\n", platform::lastErrorCode()));
+            common::appendLog(common::formatErrorLine(L"open uuid file failed\r\n", platform::lastErrorCode()));
         } else {
-            const std::string bytes = narrowText(id);
+            const std::string bytes = common::narrowText(id);
             if (!file.write(bytes.data(), bytes.size()))
-                appendLog(formatErrorLine(L"write uuid file failed", platform::lastErrorCode()));
+                common::appendLog(common::formatErrorLine(L"write uuid file failed", platform::lastErrorCode()));
         }
     }
 
     if (!platform::pathExists(iniPath) || platform::isDirectory(iniPath)) {
         auto file = platform::File::open(iniPath, platform::File::Disposition::OpenAlways, true);
-        if (!file.isOpen()) appendLog(L"\r\ncreate orvane.ini file exist");
+        if (!file.isOpen()) common::appendLog(L"\r\ncreate orvane.ini file exist");
     }
 
     const std::wstring launcherPath = platform::executablePath();
@@ -82,9 +84,9 @@ void prepareInstallIdentity() {
     allWritten &= platform::writeProfileString(iniPath, L"ORVANE_PATH", L"WORKDIR", workDir);
     allWritten &= platform::writeProfileString(iniPath, L"ORVANE_VERSION", L"VERSION", kOrvaneVersion);
     allWritten &= platform::writeProfileString(iniPath, L"SN", L"UUID", id);
-    if (!allWritten) appendLog(L"\r\nwrite init file failed");
+    if (!allWritten) common::appendLog(L"\r\nwrite init file failed");
 
-    const std::string env = narrowText(platform::readProfileString(iniPath, L"ORVANE", L"ENV", L"", 64));
+    const std::string env = common::narrowText(platform::readProfileString(iniPath, L"ORVANE", L"ENV", L"", 64));
     if (env != "production" && env != "testing")
         platform::writeProfileString(iniPath, L"ORVANE", L"ENV", L"production");
 }
@@ -108,7 +110,7 @@ bool pickUserDataSlotIn(const std::wstring& kestoFolder, std::wstring& slotFolde
 bool pickUserDataSlot(std::wstring& slotFolder) {
     const auto appData = platform::localAppDataFolder();
     if (!appData) {
-        appendLog(L"\r\nget appdata dir failed");
+        common::appendLog(L"\r\nget appdata dir failed");
         return false;
     }
     // A KestoOrvane path that does not fit would leave the slots directly in
@@ -116,8 +118,8 @@ bool pickUserDataSlot(std::wstring& slotFolder) {
     std::wstring wanted = *appData;
     const bool fits = platform::pathAppend(wanted, L"KestoOrvane");
     if (!fits || !pickUserDataSlotIn(kestoFolder(*appData), slotFolder)) {
-        appendLog(L"\r\nuser data dir too long:");
-        appendLog(wanted);
+        common::appendLog(L"\r\nuser data dir too long:");
+        common::appendLog(wanted);
         return false;
     }
     return true;
@@ -130,23 +132,25 @@ void launchClient() {
         return;
     }
     const std::wstring argument = L"--user-data-dir=\"" + slot + L"\"";
-    appendLog(L"\r\ncmdline:");
-    appendLog(argument);
-    if (!runProcess(kClientExe.c_str(), argument.c_str())) {
+    common::appendLog(L"\r\ncmdline:");
+    common::appendLog(argument);
+    if (!common::runProcess(kClientExe.c_str(), argument.c_str())) {
         platform::showMessageBox(L"运行奥维恩客户端失败", L"错误");
-        appendLog(L"\r\nrun orvane.exe failed");
+        common::appendLog(L"\r\nrun orvane.exe failed");
     }
 }
 
 int launcherMain() {
-    setLogFileName(L"orvane_launcher.log");
+    common::setLogFileName(L"orvane_launcher.log");
     scanLauncherArgs();
     prepareInstallIdentity();
     launchClient();
-    killProcessesByName(kUpdaterExe);
-    if (!runProcess(kUpdaterExe.c_str(), L"")) {
-        appendLog(L"\r\nrun orvane_updater.exe failed");
+    common::killProcessesByName(kUpdaterExe);
+    if (!common::runProcess(kUpdaterExe.c_str(), L"")) {
+        common::appendLog(L"\r\nrun orvane_updater.exe failed");
         return 0;
     }
     return 1;
 }
+
+}  // namespace launcher

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace launcher {
+
 // Logs every argument of the command line, the program path included.
 void scanLauncherArgs();
 // Makes KestoOrvane with its uuid file and the orvane.ini entries.
@@ -17,3 +19,5 @@ bool pickUserDataSlotIn(const std::wstring& kestoFolder, std::wstring& slotFolde
 void launchClient();
 // Runs the whole start-up; the result is the process's exit status.
 int launcherMain();
+
+}  // namespace launcher

@@ -1,4 +1,4 @@
 #include "platform/entry.h"
 #include "launcher/launcher_steps.h"
 
-int programMain() { return launcherMain(); }
+int programMain() { return launcher::launcherMain(); }

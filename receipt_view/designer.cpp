@@ -86,7 +86,7 @@ std::string excerpt(std::string_view text, unsigned codePage) {
         wide.pop_back();
     if (wide.size() > kExcerptCharacters) wide.resize(kExcerptCharacters), wide += L'\u2026';
     std::replace(wide.begin(), wide.end(), L'\n', L'\u23CE');
-    return "\u201C" + wideToUtf8(wide) + "\u201D";
+    return "\u201C" + binding::wideToUtf8(wide) + "\u201D";
 }
 
 std::string paperName(const DesignRequest& request) { return std::to_string(request.paperMillimetres) + " mm paper"; }
@@ -95,7 +95,7 @@ void checkBarcode(const DesignRequest& request, const ReceiptSegment& segment, i
     const std::string what = "barcode " + excerpt(segment.text, request.codePage);
     std::string bytes;
     Collect sink(bytes);
-    encodeSegment(segment, request.route, sink);
+    binding::encodeSegment(segment, request.route, sink);
     const auto header = bytes.find("\x1D\x6B\x49"sv);
     if (header == npos || header + 4 > bytes.size()) {
         out.add("barcode-not-printed", line,
@@ -144,7 +144,7 @@ void checkCharacters(const DesignRequest& request, const MarkupPrint& print, War
 
     // Each character is one byte of the converted text, or two of code page
     // 936 from a lead byte on; one that is lost is one "?".
-    const std::wstring wide = utf8ToWide(raw);
+    const std::wstring wide = binding::utf8ToWide(raw);
     const std::string_view text = print.text;
     std::size_t at = 0;
     int line = 1;
@@ -159,7 +159,7 @@ void checkCharacters(const DesignRequest& request, const MarkupPrint& print, War
         const bool lost = byte == '?';
         at += !lost && request.codePage == kChineseCodePage && byte >= 0x81 ? 2 : 1;
         if (character == 0xFFFD) continue;  // told above
-        const std::string shown = "\u201C" + wideToUtf8(std::wstring(1, character)) + "\u201D";
+        const std::string shown = "\u201C" + binding::wideToUtf8(std::wstring(1, character)) + "\u201D";
         if (lost)
             out.add("not-in-code-page", line,
                     shown + " is not in code page " + std::to_string(request.codePage) + ": the printer gets \"?\"");
@@ -223,7 +223,7 @@ std::vector<Warning> markupWarnings(const DesignRequest& request, const MarkupPr
                 "no complete order-id block (<o_s>, later <o_e>): no order id is reported, and the markers print "
                 "as text where they lie in a paragraph");
 
-    const auto paragraphs = splitParagraphs(printable, Route::Spooler);
+    const auto paragraphs = binding::splitParagraphs(printable, Route::Spooler);
     std::size_t searched = 0;  // where the search for paragraphs ended
     const auto outside = [&](std::size_t from, std::size_t to) {
         // The spooler route passes over the order-id block between paragraphs.
@@ -264,7 +264,7 @@ std::vector<Warning> markupWarnings(const DesignRequest& request, const MarkupPr
 
     for (const std::string_view paragraph : splitParagraphs(printable, request.route)) {
         const auto offset = static_cast<std::size_t>(paragraph.data() - text.data());
-        const auto segments = tokenizeSegments(paragraph);
+        const auto segments = binding::tokenizeSegments(paragraph);
         const std::size_t firstTag =
             segments.empty() ? paragraph.size()
                              : static_cast<std::size_t>(segments.front().text.data() - paragraph.data()) - kTagLength;
@@ -299,8 +299,8 @@ namespace {
 // What the client's script gets back for the receipt's order id, taken from
 // the text as the script wrote it, as the add-on takes it on both routes.
 void reportOrderId(const DesignRequest& request, Design& out) {
-    std::string script = wideToUtf8(utf8ToWide(request.text));
-    const bool found = splitOrderId(script, out.orderId);
+    std::string script = binding::wideToUtf8(binding::utf8ToWide(request.text));
+    const bool found = binding::splitOrderId(script, out.orderId);
     const bool device = request.route == Route::Device;
     const char* call = device ? "NoDriverGetPrinted" : "GetPrintedTasks";
     if (!found) {

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
         std::cerr << "orvane_receipt_view: cannot read " << input << "\n";
         return 1;
     }
-    if (!markup.empty()) bytes = receipt_view::markupBytes(bytes, route == "device" ? Route::Device : Route::Spooler);
+    if (!markup.empty()) bytes = receipt_view::markupBytes(bytes, route == "device" ? binding::Route::Device : binding::Route::Spooler);
 
     if (!bytesOut.empty()) {
         std::ofstream saved(bytesOut, std::ios::binary);

@@ -8,20 +8,20 @@ MarkupPrint printMarkup(std::string_view utf8Receipt, Route route, unsigned code
     MarkupPrint out;
     // The add-on's own conversion; a named code page takes the place of the
     // locale's in its second half.
-    out.text = codePage == platform::kAnsiCodePage ? utf8ToAnsi(utf8Receipt)
-                                                   : platform::wideToCodePage(codePage, utf8ToWide(utf8Receipt));
+    out.text = codePage == platform::kAnsiCodePage ? binding::utf8ToAnsi(utf8Receipt)
+                                                   : platform::wideToCodePage(codePage, binding::utf8ToWide(utf8Receipt));
     std::string text = out.text;
     if (route == Route::Device) {
         std::string orderId;
-        splitOrderId(text, orderId);
+        binding::splitOrderId(text, orderId);
     }
     Collect sink(out.bytes);
-    for (const std::string_view paragraph : splitParagraphs(text, route)) {
-        const auto segments = tokenizeSegments(paragraph);
+    for (const std::string_view paragraph : binding::splitParagraphs(text, route)) {
+        const auto segments = binding::tokenizeSegments(paragraph);
         // The device route opens no cycle for a paragraph without segments.
         if (route == Route::Device && segments.empty()) continue;
         const std::size_t start = out.bytes.size();
-        encodeParagraph(segments, route, sink);
+        binding::encodeParagraph(segments, route, sink);
         out.paragraphs.push_back({static_cast<std::size_t>(paragraph.data() - text.data()), paragraph.size(), start,
                                   out.bytes.size() - start});
     }

@@ -12,6 +12,11 @@
 
 namespace receipt_view {
 
+// The view speaks the encoder's own terms.
+using binding::ReceiptSegment;
+using binding::Route;
+using binding::RouteSink;
+
 // Appends every write of the encoder to one string.
 class Collect final : public RouteSink {
 public:

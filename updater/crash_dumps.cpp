@@ -9,6 +9,8 @@
 #include "updater/md5.h"
 #include "common/text.h"
 
+namespace updater {
+
 namespace {
 
 // The name a dump is to be reported under: the machine's digest and the
@@ -22,7 +24,7 @@ std::string reportName() {
 void scanCrashDumps() {
     auto folder = platform::localAppDataFolder();
     if (!folder) {
-        appendLog(L"\r\nGET APPDATA DIR FILAED");
+        common::appendLog(L"\r\nGET APPDATA DIR FILAED");
         return;
     }
     if (!platform::pathAppend(*folder, L"Crashpad") || !platform::pathAppend(*folder, L"reports")) return;
@@ -30,8 +32,10 @@ void scanCrashDumps() {
     if (!entries) return;
     for (const auto& entry : *entries) {
         if (entry.name.starts_with(L'.')) continue;
-        appendLog(L"\r\nsend dump file:");
-        appendLog(*folder + platform::kPathSeparator + entry.name);
-        appendLog(widenText(reportName()));
+        common::appendLog(L"\r\nsend dump file:");
+        common::appendLog(*folder + platform::kPathSeparator + entry.name);
+        common::appendLog(common::widenText(reportName()));
     }
 }
+
+}  // namespace updater

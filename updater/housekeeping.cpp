@@ -9,6 +9,8 @@
 #include "platform/process.h"
 #include "common/text.h"
 
+namespace updater {
+
 namespace {
 
 const std::wstring kClientExe = std::wstring(L"Orvane") + platform::kExeSuffix;
@@ -29,7 +31,7 @@ bool clientRunning(platform::ProcessLookup& processes) {
 // digits up to the first other character, none giving 0; the id is the low
 // 32 bits.
 std::uint32_t recordProcessId(const std::wstring& name) {
-    const std::string text = narrowText(name);
+    const std::string text = common::narrowText(name);
     return static_cast<std::uint32_t>(std::strtoll(text.c_str(), nullptr, 10));
 }
 
@@ -45,7 +47,7 @@ void deleteNamedFile(const std::wstring& record) {
     file.close();
     if (!got) return;
     buffer.resize(*got);
-    const std::wstring named = widenFileName(buffer.substr(0, buffer.find('\0')));
+    const std::wstring named = common::widenFileName(buffer.substr(0, buffer.find('\0')));
     if (!named.empty()) platform::deleteFile(named);
 }
 
@@ -94,3 +96,5 @@ void cleanStaleLocks() {
     if (!processes) processes.emplace();
     if (!clientRunning(*processes)) platform::removeTree(folder);
 }
+
+}  // namespace updater

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace updater {
+
 // Deletes the lock records of ended instances together with the file each
 // names; with no instance running, also the package lock folder under the
 // current directory.
@@ -10,3 +12,5 @@ void cleanStaleLocks();
 
 bool isProcessIdRunning(std::uint32_t pid);
 bool isClientRunning();
+
+}  // namespace updater

@@ -9,6 +9,8 @@
 
 #include "updater/identity.h"
 
+namespace updater {
+
 namespace {
 
 constexpr long kReceiveBuffer = 100 * 1024;
@@ -165,3 +167,5 @@ HttpResponse httpDownload(const std::string& url, const std::string& path) {
     HttpClient client;
     return client.downloadFollowingRedirects(url, path);
 }
+
+}  // namespace updater

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+namespace updater {
+
 struct HttpResponse {
     // Status of the last response; 28 after a time-out; -1 after any other
     // transfer failure.
@@ -74,3 +76,5 @@ HttpResponse httpGet(const std::string& url);
 HttpResponse httpPost(const std::string& url, const std::string& contentType, const std::string& body);
 // Follows redirects.
 HttpResponse httpDownload(const std::string& url, const std::string& path);
+
+}  // namespace updater

@@ -12,6 +12,8 @@
 #include "common/text.h"
 #include "common/version.h"
 
+namespace updater {
+
 namespace {
 
 // Bytes of the ID file that the User-Agent check looks at.
@@ -29,8 +31,8 @@ std::optional<std::wstring> idFilePath() {
 // Never stored: the launcher alone writes the ID file.
 std::string freshId() {
     std::wstring id;
-    makeGuidString(&id);
-    return narrowText(id);
+    common::makeGuidString(&id);
+    return common::narrowText(id);
 }
 
 // The bytes up to the first line feed; a carriage return before it stays.
@@ -94,7 +96,7 @@ std::string buildUserAgent() {
 
 std::string osVersionString() {
     const platform::OsVersion v = platform::osVersion();
-    std::string text = narrowText(v.name) + "/" + std::to_string(v.major) + "." + std::to_string(v.minor);
+    std::string text = common::narrowText(v.name) + "/" + std::to_string(v.major) + "." + std::to_string(v.minor);
     if (v.is64BitHost) text += "_x64";
     return text;
 }
@@ -112,3 +114,5 @@ std::string macAddressList() {
     }
     return text;
 }
+
+}  // namespace updater

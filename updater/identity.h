@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace updater {
+
 // The stored installation ID's first line, unchecked; a fresh, unstored ID
 // when the file is missing, unreadable or empty. ANSI text.
 std::string readDeviceId();
@@ -22,3 +24,5 @@ std::string macAddressList();
 
 // The whole text is an installation ID: 8-4-4-4-12 characters of "[0-F]".
 bool isInstallIdText(std::string_view text);
+
+}  // namespace updater

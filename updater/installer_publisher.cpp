@@ -8,6 +8,8 @@
 #include "common/process_control.h"
 #include "updater/update_check.h"
 
+namespace updater {
+
 namespace {
 
 int hexValue(char c) {
@@ -71,8 +73,8 @@ InstallerPermit InstallerPermit::check(const std::wstring& installer) {
         : platform::SignatureCheck{platform::SignatureVerdict::NotSigned, 0};
     permit.granted_ = check.verdict == platform::SignatureVerdict::Pinned;
     if (!permit.granted_) {
-        appendLog(L"\r\n installer refused:");
-        appendLog(permit.held_.isOpen() ? refusalReason(check) : L"not readable");
+        common::appendLog(L"\r\n installer refused:");
+        common::appendLog(permit.held_.isOpen() ? refusalReason(check) : L"not readable");
     }
     return permit;
 }
@@ -82,5 +84,7 @@ bool InstallerPermit::start() {
     const std::wstring program = quotedProgramName(installer_);
     if (pinned_) return held_.start(program + L" ");
     platform::allowOwnerExecute(installer_);
-    return runProcess(program.c_str(), L"");
+    return common::runProcess(program.c_str(), L"");
 }
+
+}  // namespace updater

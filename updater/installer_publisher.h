@@ -8,6 +8,8 @@
 
 #include "platform/installer_signature.h"
 
+namespace updater {
+
 // The pinned keys as the build passes them in: 64 hexadecimal digits each,
 // separated by commas; empty when the build pins none.
 const char* installerPublisherPins();
@@ -34,3 +36,5 @@ private:
     bool pinned_ = false;
     platform::HeldInstaller held_;
 };
+
+}  // namespace updater

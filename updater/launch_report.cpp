@@ -11,6 +11,8 @@
 #include "common/text.h"
 #include "common/version.h"
 
+namespace updater {
+
 namespace {
 
 // A blank, "&" or "#" in a value would otherwise end the request line, start
@@ -37,7 +39,7 @@ std::string percentEncode(std::string_view value) {
 std::string readMerchantId() {
     std::wstring path = platform::currentDirectory();
     if (!platform::pathAppend(path, L"ShopInfo.ini") || !platform::pathExists(path)) return {};
-    const std::string value = narrowText(platform::readProfileString(path, L"reportinfo", L"urlvalue", L"", 64));
+    const std::string value = common::narrowText(platform::readProfileString(path, L"reportinfo", L"urlvalue", L"", 64));
     return value.size() > 8 ? value.substr(8) : std::string();
 }
 
@@ -63,3 +65,5 @@ void sendLaunchReport() {
         // Report failures of every kind are ignored.
     }
 }
+
+}  // namespace updater

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace updater {
+
 // The merchant id from ShopInfo.ini in the current directory ("reportinfo" /
 // "urlvalue" without its first eight characters); empty when there is none.
 std::string readMerchantId();
@@ -16,3 +18,5 @@ std::string launchReportUrl(std::string_view host, std::string_view deviceId, st
 
 // Sends the launch report once, when a merchant is named; the answer is not looked at.
 void sendLaunchReport();
+
+}  // namespace updater

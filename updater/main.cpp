@@ -1,4 +1,4 @@
 #include "platform/entry.h"
 #include "updater/updater_main.h"
 
-int programMain() { return updaterMain(); }
+int programMain() { return updater::updaterMain(); }

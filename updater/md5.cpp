@@ -7,6 +7,8 @@
 #include "platform/files.h"
 #include "common/text.h"
 
+namespace updater {
+
 namespace {
 
 inline std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
@@ -202,7 +204,7 @@ std::string md5Hex(std::string_view bytes) {
 }
 
 std::string md5FileHex(const std::string& path) {
-    auto file = platform::File::open(widenFileName(path), platform::File::Disposition::OpenExisting, false);
+    auto file = platform::File::open(common::widenFileName(path), platform::File::Disposition::OpenExisting, false);
     if (!file.isOpen()) return "-1";
     Md5Context context;
     md5Init(context);
@@ -215,3 +217,5 @@ std::string md5FileHex(const std::string& path) {
     }
     return hexText(md5Final(context));
 }
+
+}  // namespace updater

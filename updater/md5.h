@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace updater {
+
 struct Md5Context {
     std::uint32_t state[4];
     std::uint32_t count[2];  // bits absorbed, low word first
@@ -23,3 +25,5 @@ std::string md5Hex(std::string_view bytes);
 // The digest of the file's bytes; "-1" when it cannot be opened (a folder
 // or a missing file). `path` is in the ANSI code page.
 std::string md5FileHex(const std::string& path);
+
+}  // namespace updater

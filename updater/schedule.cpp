@@ -6,6 +6,8 @@
 #include "updater/housekeeping.h"
 #include "updater/update_check.h"
 
+namespace updater {
+
 std::int32_t scheduleTick = 0;
 
 ScheduleJobs updaterJobs() {
@@ -25,3 +27,5 @@ void runSchedule() {
     const ScheduleJobs jobs = updaterJobs();
     while (true) runScheduleTick(jobs);
 }
+
+}  // namespace updater

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace updater {
+
 inline constexpr std::chrono::milliseconds kTickPause{5000};
 inline constexpr std::int32_t kCrashScanEvery = 30;
 inline constexpr std::int32_t kTicksPerCycle = 720;
@@ -27,3 +29,5 @@ void runScheduleTick(const ScheduleJobs& jobs);
 
 // Ticks for as long as the process lives.
 [[noreturn]] void runSchedule();
+
+}  // namespace updater

@@ -21,6 +21,8 @@
 #include "updater/updater_main.h"
 #include "common/version.h"
 
+namespace updater {
+
 namespace {
 
 struct JsonDelete {
@@ -47,42 +49,42 @@ std::string lowerCase(std::string text) {
 // Everything after the service's answer: download, prompt, digest, install.
 void installOfferedVersion(const std::string& url, const std::string& offeredDigest, const std::wstring& version) {
     if (!isUsableVersionText(version)) {
-        appendLog(L"\r\n unusable version:");
-        appendLog(version);
+        common::appendLog(L"\r\n unusable version:");
+        common::appendLog(version);
         return;
     }
     const std::wstring installer = platform::tempFolder() + version + L"_kesto.exe";
     if (installer.size() >= platform::kMaxPath) {
-        appendLog(L"\r\n unusable version:");
-        appendLog(version);
+        common::appendLog(L"\r\n unusable version:");
+        common::appendLog(version);
         return;
     }
     // The download appends; an earlier copy must not stay in front of it.
     platform::deleteFile(installer);
-    const HttpResponse download = httpDownload(plainHttpAddress(url), narrowFileName(installer));
-    appendLog(L"\r\n Downloaded new product");
+    const HttpResponse download = httpDownload(plainHttpAddress(url), common::narrowFileName(installer));
+    common::appendLog(L"\r\n Downloaded new product");
     // The prompt promises an installer that will start: only a whole body of
     // a successful answer, with the offered digest and an accepted publisher,
     // gets that far. Anything else says why in one line and waits for the
     // next check.
     if (download.code < 200 || download.code > 299) {
-        appendLog(L"\r\n download failed:");
-        appendLog(std::to_wstring(download.code));
+        common::appendLog(L"\r\n download failed:");
+        common::appendLog(std::to_wstring(download.code));
         return;
     }
     if (!download.savedWhole) {
-        appendLog(L"\r\n download not written:");
-        appendLog(installer);
+        common::appendLog(L"\r\n download not written:");
+        common::appendLog(installer);
         return;
     }
     const std::string infoDigest = lowerCase(offeredDigest);
-    const std::string fileDigest = lowerCase(md5FileHex(narrowFileName(installer)));
-    appendLog(L"\r\nFile MD5:");
-    appendLog(widenText(fileDigest));
-    appendLog(L"\r\ninfo MD5:");
-    appendLog(widenText(infoDigest));
+    const std::string fileDigest = lowerCase(md5FileHex(common::narrowFileName(installer)));
+    common::appendLog(L"\r\nFile MD5:");
+    common::appendLog(common::widenText(fileDigest));
+    common::appendLog(L"\r\ninfo MD5:");
+    common::appendLog(common::widenText(infoDigest));
     if (fileDigest != infoDigest) {
-        appendLog(L"\r\n installer refused:MD5 mismatch");
+        common::appendLog(L"\r\n installer refused:MD5 mismatch");
         return;
     }
     InstallerPermit permit = InstallerPermit::check(installer);
@@ -91,16 +93,16 @@ void installOfferedVersion(const std::string& url, const std::string& offeredDig
     platform::showMessageBox(L"奥维恩客户端更新已下载完成，点击“确定”开始安装", L"提示");
 
     // The prompt may have waited for hours: what starts is still what was checked.
-    if (lowerCase(md5FileHex(narrowFileName(installer))) != infoDigest) {
-        appendLog(L"\r\n installer refused:MD5 mismatch");
+    if (lowerCase(md5FileHex(common::narrowFileName(installer))) != infoDigest) {
+        common::appendLog(L"\r\n installer refused:MD5 mismatch");
         return;
     }
     const std::wstring suffix = platform::kExeSuffix;
-    killProcessesByName(L"orvane_launcher" + suffix);
-    killProcessesByName(L"Orvane" + suffix);
+    common::killProcessesByName(L"orvane_launcher" + suffix);
+    common::killProcessesByName(L"Orvane" + suffix);
     closeUpdaterGuard();
     permit.start();
-    killProcessesByName(L"orvane_updater" + suffix);
+    common::killProcessesByName(L"orvane_updater" + suffix);
 }
 
 }  // namespace
@@ -128,7 +130,7 @@ bool usesTestingEndpoint() {
     if (!settings || !platform::pathAppend(*settings, L"KestoOrvane") || !platform::pathAppend(*settings, L"orvane.ini") ||
         !platform::pathExists(*settings))
         return false;
-    return narrowText(platform::readProfileString(*settings, L"ORVANE", L"ENV", L"", 64)) == "testing";
+    return common::narrowText(platform::readProfileString(*settings, L"ORVANE", L"ENV", L"", 64)) == "testing";
 }
 
 bool isUsableVersionText(std::wstring_view version) {
@@ -159,9 +161,9 @@ void checkForUpdate() {
         // No transfer handle to be had: nothing was asked, so nothing to act on.
         return;
     }
-    appendLog(testing ? L"\r\n isTesting : YES" : L"\r\n isTesting : NO");
-    appendLog(L"\r\nresp body:");
-    appendLog(widenText(response.body));
+    common::appendLog(testing ? L"\r\n isTesting : YES" : L"\r\n isTesting : NO");
+    common::appendLog(L"\r\nresp body:");
+    common::appendLog(common::widenText(response.body));
 
     // Judged as the log shows it: up to its first zero byte.
     const Json answer(cJSON_Parse(response.body.c_str()));
@@ -175,7 +177,7 @@ void checkForUpdate() {
     if (url == nullptr || digest == nullptr || version == nullptr) return;
 
     // Any other version, older or newer, is installed: versions have no order.
-    const std::wstring offered = widenText(version);
+    const std::wstring offered = common::widenText(version);
     if (offered == kOrvaneVersion) return;
     try {
         installOfferedVersion(url, digest, offered);
@@ -183,3 +185,5 @@ void checkForUpdate() {
         // As above: the download could not be attempted.
     }
 }
+
+}  // namespace updater

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace updater {
+
 // Asks the upgrade service for the current version; when it names another
 // one, downloads, verifies and starts its installer.
 void checkForUpdate();
@@ -26,3 +28,5 @@ std::string plainHttpAddress(std::string_view url);
 // The command line that starts `program` with no arguments: its path, quoted
 // when it holds a blank so the system cannot take a shorter path for it.
 std::wstring quotedProgramName(const std::wstring& program);
+
+}  // namespace updater

@@ -7,6 +7,8 @@
 #include "platform/named_lock.h"
 #include "updater/schedule.h"
 
+namespace updater {
+
 namespace {
 
 // Held for the life of the process; it marks that an updater runs.
@@ -17,7 +19,7 @@ std::unique_ptr<platform::SingleInstanceGuard> g_updaterGuard;
 void closeUpdaterGuard() { g_updaterGuard.reset(); }
 
 int updaterMain() {
-    setLogFileName(L"orvane_updater.log");
+    common::setLogFileName(L"orvane_updater.log");
     auto outcome = platform::SingleInstanceGuard::Outcome::Unavailable;
     g_updaterGuard = platform::SingleInstanceGuard::tryAcquire(L"LO.VOMI.KESTO.ORVANE_UPDATER", outcome);
     // Only another updater ends this one: a guard that cannot be made at all
@@ -26,3 +28,5 @@ int updaterMain() {
     sendLaunchReport();
     runSchedule();
 }
+
+}  // namespace updater

@@ -22,6 +22,8 @@
 #include "binding/addon_log.h"
 #include "binding/receipt_markup.h"
 
+using namespace binding;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -18,6 +18,8 @@
 
 #include "binding/usb_printer.h"
 
+using namespace binding;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

@@ -10,6 +10,8 @@
 
 #include "updater/http_client.h"
 
+using namespace updater;
+
 namespace {
 
 long peakResidentKiB() {

@@ -12,6 +12,7 @@
 
 namespace {
 
+using binding::Route;
 using Clock = std::chrono::steady_clock;
 
 double medianMs(std::vector<double> samples) {

@@ -20,6 +20,8 @@
 #include "updater/housekeeping.h"
 #include "platform/process.h"
 
+using namespace updater;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

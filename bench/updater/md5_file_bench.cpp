@@ -5,6 +5,8 @@
 
 #include "updater/md5.h"
 
+using namespace updater;
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FILE\n", argv[0]);

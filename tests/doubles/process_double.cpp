@@ -12,6 +12,8 @@
 #include "platform/process.h"
 #include "common/text.h"
 
+using namespace common;
+
 int programMain() {
     const auto args = platform::commandLineArguments().value_or(std::vector<std::wstring>{});
     std::wstring self = platform::executablePath();

@@ -10,6 +10,8 @@
 
 #include "binding/receipt_markup.h"
 
+using namespace binding;
+
 namespace {
 
 #define CHECK(condition)                                                  \

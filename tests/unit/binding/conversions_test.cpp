@@ -9,6 +9,8 @@
 #include "platform/codepage.h"
 #include "binding/conversions.h"
 
+using namespace binding;
+
 namespace {
 
 struct ChineseText {

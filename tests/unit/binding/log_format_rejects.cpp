@@ -4,6 +4,8 @@
 
 #include "binding/addon_log.h"
 
+using namespace binding;
+
 void cases() {
     std::string data = "text from the script";
 #if LOG_CASE == 0

@@ -6,6 +6,8 @@
 
 #include "binding/addon_log.h"
 
+using namespace binding;
+
 namespace {
 
 const platform::LocalTime kDecember7{2026, 12, 7, 9, 5, 3, 7};

@@ -18,6 +18,9 @@
 #include "platform/process.h"
 #include "common/text.h"
 
+using namespace common;
+using namespace binding;
+
 namespace {
 
 // Long enough that torn lines would show; identical in every line.

@@ -6,6 +6,8 @@
 
 #include "binding/receipt_markup.h"
 
+using namespace binding;
+
 namespace {
 
 using Writes = std::vector<std::string>;

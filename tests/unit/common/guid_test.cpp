@@ -6,6 +6,8 @@
 
 #include "common/guid.h"
 
+using namespace common;
+
 namespace {
 
 TEST(MakeGuidString, UpperCaseHexInFiveGroups) {

@@ -4,6 +4,8 @@
 #include "common/log.h"
 #include "tests/unit/support/test_folder.h"
 
+using namespace common;
+
 namespace {
 
 TEST(AppendLog, MessageAndValueShareALine) {

@@ -10,6 +10,8 @@
 #include "common/process_control.h"
 #include "tests/unit/support/test_folder.h"
 
+using namespace common;
+
 namespace {
 
 const std::wstring kDouble = L"orvane_process_double";

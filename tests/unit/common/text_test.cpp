@@ -5,6 +5,8 @@
 
 #include "common/text.h"
 
+using namespace common;
+
 namespace {
 
 TEST(TextConversion, AsciiPassesUnchanged) {

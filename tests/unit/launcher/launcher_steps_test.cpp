@@ -9,6 +9,8 @@
 #include "platform/profile.h"
 #include "tests/unit/support/test_folder.h"
 
+using namespace launcher;
+
 namespace {
 
 const std::regex kIdPattern("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");

@@ -11,6 +11,8 @@
 
 #include "updater/http_client.h"
 
+using namespace updater;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -6,6 +6,8 @@
 #include "updater/launch_report.h"
 #include "updater/update_check.h"
 
+using namespace updater;
+
 namespace {
 
 TEST(OfferedVersion, PlainVersionsAreUsable) {

@@ -19,6 +19,8 @@
 #include "tests/unit/printers/fake_usb_tree.h"
 #include "tests/unit/printers/printer_test_files.h"
 
+using namespace binding;
+
 namespace {
 
 using namespace printer_test;

@@ -5,6 +5,8 @@
 #include "binding/driver_printer.h"
 #include "binding/job_tracking.h"
 
+using namespace binding;
+
 namespace {
 
 using Pieces = std::vector<std::string>;

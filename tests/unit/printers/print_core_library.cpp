@@ -9,6 +9,8 @@
 #include "binding/async_print.h"
 #include "binding/driver_printer.h"
 
+using namespace binding;
+
 #ifdef _WIN32
 #define PRINT_CORE_EXPORT extern "C" __declspec(dllexport)
 #else

@@ -4,6 +4,8 @@
 #include "binding/driver_printer.h"
 #include "tests/unit/printers/printer_test_files.h"
 
+using namespace binding;
+
 namespace {
 
 using namespace printer_test;

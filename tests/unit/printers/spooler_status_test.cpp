@@ -8,6 +8,8 @@
 
 #include "binding/driver_printer.h"
 
+using namespace binding;
+
 namespace {
 
 std::string_view wordOf(const platform::PrinterConditions& conditions) {

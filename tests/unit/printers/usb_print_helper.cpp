@@ -8,6 +8,8 @@
 
 #include "binding/usb_printer.h"
 
+using namespace binding;
+
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
     UsbPrinter printer;

@@ -12,6 +12,8 @@
 #include "tests/unit/printers/printer_test_files.h"
 #include "binding/usb_printer.h"
 
+using namespace binding;
+
 namespace {
 
 using namespace printer_test;

@@ -13,6 +13,7 @@
 
 namespace {
 
+using binding::Route;
 using receipt_view::DesignRequest;
 using receipt_view::kChineseCodePage;
 using receipt_view::kWesternCodePage;

@@ -15,6 +15,7 @@
 
 namespace {
 
+using binding::Route;
 using receipt_view::Paper;
 using receipt_view::Picture;
 using receipt_view::Rendering;

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "common/log.h"
 
+using namespace common;
+
 bool TestFolder::usable(std::string* reason) {
 #ifdef _WIN32
     if (std::getenv("WINEPREFIX") == nullptr) {

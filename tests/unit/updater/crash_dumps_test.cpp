@@ -8,6 +8,8 @@
 #include "updater/md5.h"
 #include "tests/unit/updater/sandbox.h"
 
+using namespace updater;
+
 TEST(CrashDumps, EachDumpIsLoggedWithItsReportName) {
     Sandbox sandbox;
     writeFile(sandbox.dumps() / "first.dmp", "MDMP");

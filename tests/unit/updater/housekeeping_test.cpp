@@ -12,6 +12,9 @@
 #include "tests/unit/updater/sandbox.h"
 #include "common/text.h"
 
+using namespace common;
+using namespace updater;
+
 namespace {
 
 struct Housekeeping : ::testing::Test {

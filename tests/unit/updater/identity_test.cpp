@@ -7,6 +7,8 @@
 #include "tests/unit/updater/sandbox.h"
 #include "common/version.h"
 
+using namespace updater;
+
 namespace {
 
 const std::string kId = "1F0C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B";

@@ -5,6 +5,8 @@
 #include "updater/md5.h"
 #include "tests/unit/updater/sandbox.h"
 
+using namespace updater;
+
 namespace {
 
 std::string bytePattern(std::size_t size) {

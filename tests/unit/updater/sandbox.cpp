@@ -9,6 +9,9 @@
 #include "updater/housekeeping.h"
 #include "common/log.h"
 
+using namespace common;
+using namespace updater;
+
 namespace {
 
 // Removes a tree even when a test left read-only files in it, which Windows

@@ -9,6 +9,8 @@
 #include "tests/unit/updater/sandbox.h"
 #include "updater/schedule.h"
 
+using namespace updater;
+
 namespace {
 
 // Records what each tick runs, pauses included, without waiting.
