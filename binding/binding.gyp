@@ -9,8 +9,8 @@
       "target_name": "binding",
       "sources": [
         "binding.cpp", "async_print.cpp",
-        "addon_log.cpp", "conversions.cpp", "driver_print.cpp", "driver_printer.cpp",
-        "job_tracking.cpp", "receipt_markup.cpp", "usb_printer.cpp",
+        "addon_log.cpp", "conversions.cpp", "driver_settings.cpp", "spooler_route.cpp",
+        "job_tracking.cpp", "receipt_markup.cpp", "spooler_status.cpp", "usb_printer.cpp",
         "../platform/codepage_common.cpp", "../platform/win/codepage.cpp",
         "../platform/win/files.cpp", "../platform/win/local_time.cpp",
         "../platform/win/message_box.cpp", "../platform/win/named_lock.cpp",

@@ -127,7 +127,7 @@ private:
     // Recorded by the print thread, collected by the script thread; held only
     // to move tasks and names in and out, never over a spooler call.
     mutable std::mutex tasksLock_;
-    std::vector<TrackedTask> trackedTasks;
+    std::vector<TrackedTask> trackedTasks_;
     std::set<std::string> namesInUse_;
     unsigned documentSequence_ = 0;
 

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
+
+#include "binding/addon_log.h"
+#include "binding/driver_printer.h"
 
 namespace binding {
 
@@ -131,6 +135,70 @@ std::int32_t calendarSeconds() {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(seconds)));
+}
+
+// The tasks DriverPrinter tracks for receipts that carry an order id.
+namespace {
+
+constexpr char kTrackedDocumentPrefix[] = "tamq_";
+// The longest job name the spooler keeps (an IPP name).
+constexpr std::size_t kMaxDocumentName = 255;
+
+}  // namespace
+
+// "tamq_" and the order id (up to the spooler's name length); a name that a
+// tracked task already has, or that a task being judged holds, gets a number,
+// so that no two tasks count each other's jobs.
+std::string DriverPrinter::reserveDocumentName(const std::string& ansiOrderId) {
+    std::lock_guard guard(tasksLock_);
+    const std::string base = kTrackedDocumentPrefix + ansiOrderId;
+    std::string name = base.substr(0, kMaxDocumentName);
+    while (namesInUse_.count(name) != 0) {
+        std::string suffix(1, '#');
+        suffix += std::to_string(++documentSequence_);
+        name = base.substr(0, kMaxDocumentName - suffix.size()) + suffix;
+    }
+    namesInUse_.insert(name);
+    return name;
+}
+
+std::string DriverPrinter::GetPrintedTasks(const std::string& printerList) {
+    std::string result;
+    const std::vector<std::string> names = splitOnComma(printerList);
+    if (names.empty()) return result;
+    // Only tasks recorded before the queues are read are judged by them; a
+    // task a worker records meanwhile waits for the next call. The tasks
+    // being judged keep their document names reserved.
+    std::vector<TrackedTask> tasks;
+    {
+        std::lock_guard guard(tasksLock_);
+        tasks.swap(trackedTasks_);
+    }
+    std::set<std::string> left;
+    for (const auto& task : tasks) left.insert(task.documentName);
+    JobSnapshot snapshot;
+    snapshotJobs(names, snapshot, queries.jobs);
+    collectPrintedTasks(tasks, snapshot, result, monitorTime.load(), queries.clock(),
+                        queries.keepsFinishedJobs() ? MissingJob::Unknown : MissingJob::Left,
+                        [](const TrackedTask& task, int job, bool known) {
+                            if (known) {
+                                logLine("print task %s not printed: job %d was cancelled or aborted", task.orderId, job);
+                            } else {
+                                logLine("print task %s not printed: job %d is unknown to the spooler", task.orderId, job);
+                            }
+                        });
+    for (const auto& task : tasks) left.erase(task.documentName);
+    {
+        std::lock_guard guard(tasksLock_);
+        for (const auto& name : left) namesInUse_.erase(name);
+        trackedTasks_.insert(trackedTasks_.begin(), tasks.begin(), tasks.end());
+    }
+    return result;
+}
+
+std::vector<TrackedTask> DriverPrinter::trackedTaskList() const {
+    std::lock_guard guard(tasksLock_);
+    return trackedTasks_;
 }
 
 }  // namespace binding

@@ -1,7 +1,6 @@
 #include "binding/usb_printer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "binding/addon_log.h"
@@ -187,9 +186,9 @@ int UsbPrinter::enumUsbPrinters(std::vector<PrinterEntry>& list) { return storeD
 
 int UsbPrinter::storeDevices(std::optional<std::vector<UsbDeviceRecord>> found, std::vector<PrinterEntry>& list) {
     std::lock_guard guard(lock_);
-    devices = found ? std::move(*found) : std::vector<UsbDeviceRecord>();
-    for (const auto& record : devices) list.push_back({record.deviceName, kUsbPort});
-    return found ? static_cast<int>(devices.size()) : 1;
+    devices_ = found ? std::move(*found) : std::vector<UsbDeviceRecord>();
+    for (const auto& record : devices_) list.push_back({record.deviceName, kUsbPort});
+    return found ? static_cast<int>(devices_.size()) : 1;
 }
 
 void UsbPrinter::setDriver(std::string name) {
@@ -204,7 +203,7 @@ std::string UsbPrinter::driver() const {
 
 std::vector<UsbDeviceRecord> UsbPrinter::deviceList() const {
     std::lock_guard guard(lock_);
-    return devices;
+    return devices_;
 }
 
 void UsbPrinter::setWriteTimeout(std::chrono::milliseconds timeout) {
@@ -221,7 +220,7 @@ std::optional<UsbDeviceRecord> UsbPrinter::findDevice(const std::string& name, i
     }
     {
         std::lock_guard guard(lock_);
-        for (const auto& record : devices) {
+        for (const auto& record : devices_) {
             if (record.deviceName == name) return record;
         }
     }
@@ -300,7 +299,7 @@ int UsbPrinter::WritePrintData(std::string text, const std::optional<std::string
 
     if (!orderId.empty()) {
         std::lock_guard guard(lock_);
-        printedOrderIds.push_back(orderId);
+        printedOrderIds_.push_back(orderId);
     }
     return kUsbPrinted;
 }
@@ -314,19 +313,14 @@ int UsbPrinter::DeviceCycle(const std::vector<ReceiptSegment>& segments, const s
     return sink.failed() ? kUsbWriteFailed : 0;
 }
 
-std::size_t UsbPrinter::writeToDevice(platform::UsbDeviceFile& device, const char* bytes, std::size_t length) {
-    if (length == 0) length = std::strlen(bytes);
-    return loggedWrite(device, std::string_view(bytes, length)).written;
-}
-
 std::string UsbPrinter::takePrintedOrderIds() {
     std::lock_guard guard(lock_);
     std::string joined;
-    for (std::size_t i = 0; i < printedOrderIds.size(); ++i) {
+    for (std::size_t i = 0; i < printedOrderIds_.size(); ++i) {
         if (i > 0) joined += ',';
-        joined += printedOrderIds[i];
+        joined += printedOrderIds_[i];
     }
-    printedOrderIds.clear();
+    printedOrderIds_.clear();
     return joined;
 }
 

@@ -16,10 +16,6 @@
 #include "binding/printer_status.h"
 #include "binding/receipt_markup.h"
 
-namespace platform {
-class UsbDeviceFile;
-}
-
 namespace binding {
 
 // One entry of a printer list handed to the script: (name, port).
@@ -78,6 +74,9 @@ std::chrono::milliseconds confirmationBound(std::size_t bytes);
 // fields only: it is never held over an enumeration or a device call, so a
 // listing, a choice or a status word never waits for a print; a print works
 // with the choice and device list it read at its start.
+//
+// WritePrintData, DeviceCycle and m_string_driver keep the names the system's
+// documents give them; everything else follows the tree's own convention.
 class UsbPrinter {
 public:
     // Rebuilds the device list, appends (deviceName, "USB") per device to
@@ -129,10 +128,6 @@ public:
     static int DeviceCycle(const std::vector<ReceiptSegment>& segments, const std::string& devicePath,
                            std::chrono::milliseconds writeTimeout);
 
-    // One logged write; a length of 0 means up to the first zero byte. Gives
-    // the number of bytes written.
-    static std::size_t writeToDevice(platform::UsbDeviceFile& device, const char* bytes, std::size_t length);
-
 private:
     struct DeviceStatus {
         PrinterStatus word = PrinterStatus::Unknown;
@@ -156,9 +151,9 @@ private:
     void noteUnconfirmed(const std::string& name);
 
     mutable std::mutex lock_;
-    std::vector<UsbDeviceRecord> devices;
+    std::vector<UsbDeviceRecord> devices_;
     std::string m_string_driver;
-    std::vector<std::string> printedOrderIds;
+    std::vector<std::string> printedOrderIds_;
     std::chrono::milliseconds writeTimeout_{std::chrono::seconds(10)};
     std::map<std::string, DeviceStatus, std::less<>> statuses_;
     std::function<std::chrono::steady_clock::time_point()> clock_ = [] { return std::chrono::steady_clock::now(); };

@@ -1,3 +1,5 @@
+// DriverPrinter's settings: the chosen spooler printer, the printer listings,
+// and the file that keeps the choice beside the executable.
 #include "binding/driver_printer.h"
 
 #include <algorithm>
@@ -93,11 +95,6 @@ std::string DriverPrinter::printerName() const {
 void DriverPrinter::setPrinterName(std::string name) {
     std::lock_guard guard(nameLock_);
     printerName_ = std::move(name);
-}
-
-std::vector<TrackedTask> DriverPrinter::trackedTaskList() const {
-    std::lock_guard guard(tasksLock_);
-    return trackedTasks;
 }
 
 }  // namespace binding

@@ -1,7 +1,5 @@
-// Driver printing: receipts as RAW spooler documents, the drawn test page,
-// and the tracked tasks that receipts with an order id leave behind.
+// The spooler route: receipts as RAW spooler documents, and the drawn test page.
 #include <chrono>
-#include <set>
 #include <thread>
 
 #include "binding/addon_log.h"
@@ -16,9 +14,6 @@ using namespace std::string_view_literals;
 
 constexpr char kWrapperDocument[] = "zorvoldinterface";
 constexpr char kParagraphDocument[] = "tamq_doc";
-constexpr char kTrackedDocumentPrefix[] = "tamq_";
-// The longest job name the spooler keeps (an IPP name).
-constexpr std::size_t kMaxDocumentName = 255;
 constexpr char kTestDocument[] = "pelloqtest";
 // Time the spooler gets to take the jobs before the queue is counted again.
 constexpr auto kSpoolerSettle = std::chrono::milliseconds(200);
@@ -70,7 +65,7 @@ int DriverPrinter::PrintOrder(const std::string& receipt) {
         if (jobs.empty()) {
             namesInUse_.erase(documentName);
         } else {
-            trackedTasks.push_back(makeTrackedTask(queries.clock(), orderId, documentName, printer, std::move(jobs)));
+            trackedTasks_.push_back(makeTrackedTask(queries.clock(), orderId, documentName, printer, std::move(jobs)));
         }
     }
     std::this_thread::sleep_for(kSpoolerSettle);
@@ -112,56 +107,6 @@ int DriverPrinter::printTestPage() {
     };
     platform::printTextPage(printer, kTestDocument, lines);
     return 0;
-}
-
-// "tamq_" and the order id (up to the spooler's name length); a name that a
-// tracked task already has, or that a task being judged holds, gets a number,
-// so that no two tasks count each other's jobs.
-std::string DriverPrinter::reserveDocumentName(const std::string& ansiOrderId) {
-    std::lock_guard guard(tasksLock_);
-    const std::string base = kTrackedDocumentPrefix + ansiOrderId;
-    std::string name = base.substr(0, kMaxDocumentName);
-    while (namesInUse_.count(name) != 0) {
-        std::string suffix(1, '#');
-        suffix += std::to_string(++documentSequence_);
-        name = base.substr(0, kMaxDocumentName - suffix.size()) + suffix;
-    }
-    namesInUse_.insert(name);
-    return name;
-}
-
-std::string DriverPrinter::GetPrintedTasks(const std::string& printerList) {
-    std::string result;
-    const std::vector<std::string> names = splitOnComma(printerList);
-    if (names.empty()) return result;
-    // Only tasks recorded before the queues are read are judged by them; a
-    // task a worker records meanwhile waits for the next call. The tasks
-    // being judged keep their document names reserved.
-    std::vector<TrackedTask> tasks;
-    {
-        std::lock_guard guard(tasksLock_);
-        tasks.swap(trackedTasks);
-    }
-    std::set<std::string> left;
-    for (const auto& task : tasks) left.insert(task.documentName);
-    JobSnapshot snapshot;
-    snapshotJobs(names, snapshot, queries.jobs);
-    collectPrintedTasks(tasks, snapshot, result, monitorTime.load(), queries.clock(),
-                        queries.keepsFinishedJobs() ? MissingJob::Unknown : MissingJob::Left,
-                        [](const TrackedTask& task, int job, bool known) {
-                            if (known) {
-                                logLine("print task %s not printed: job %d was cancelled or aborted", task.orderId, job);
-                            } else {
-                                logLine("print task %s not printed: job %d is unknown to the spooler", task.orderId, job);
-                            }
-                        });
-    for (const auto& task : tasks) left.erase(task.documentName);
-    {
-        std::lock_guard guard(tasksLock_);
-        for (const auto& name : left) namesInUse_.erase(name);
-        trackedTasks.insert(trackedTasks.begin(), tasks.begin(), tasks.end());
-    }
-    return result;
 }
 
 }  // namespace binding
