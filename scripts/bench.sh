@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the native programs and runs every benchmark beside its anchor
-# (bench/run_bench.py); ends with the table of figures. Writes only into the
-# build folder (ORVANE_BUILD_DIR, default build/native); the comparison
-# encoder is fetched with npm into it once.
+# (bench/run_bench.py); ends with the table of figures, also written as
+# Markdown to <build>/bench/figures.md, the only place the figures live.
+# Writes only into the build folder (ORVANE_BUILD_DIR, default build/native);
+# the comparison encoder is fetched with npm into it once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath -m "${ORVANE_BUILD_DIR:-build/native}")
