@@ -14,7 +14,7 @@
         "../platform/codepage_common.cpp", "../platform/win/codepage.cpp",
         "../platform/win/files.cpp", "../platform/win/local_time.cpp",
         "../platform/win/message_box.cpp", "../platform/win/named_lock.cpp",
-        "../platform/process_common.cpp", "../platform/win/process.cpp",
+        "../platform/process_common.cpp", "../platform/win/process.cpp", "../platform/win/process_exit.cpp",
         "../platform/win/profile.cpp", "../platform/win/shell.cpp",
         "../platform/win/spooler.cpp", "../platform/win/system_info.cpp",
         "../platform/win/usb_devices.cpp"

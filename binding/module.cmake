@@ -105,16 +105,10 @@ add_custom_command(
   DEPENDS ${client_dir}/main.js ${client_dir}/sea.cmake ${postject_cli} ${ORVANE_NODE}
   COMMENT "Building the stand-in client Orvane (Node.js single executable)")
 
-set(installed $<TARGET_FILE:binding> $<TARGET_FILE:orvane_launcher>)
-if(TARGET orvane_updater)
-  list(APPEND installed $<TARGET_FILE:orvane_updater>)
-endif()
+set(installed $<TARGET_FILE:binding> $<TARGET_FILE:orvane_launcher> $<TARGET_FILE:orvane_updater>)
 add_custom_target(orvane_install_folder ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${install_dir}/log
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${installed} ${sea_dir}/Orvane ${install_dir}/
   DEPENDS ${sea_dir}/Orvane
   COMMENT "Installation folder ${install_dir}")
-add_dependencies(orvane_install_folder binding orvane_launcher)
-if(TARGET orvane_updater)
-  add_dependencies(orvane_install_folder orvane_updater)
-endif()
+add_dependencies(orvane_install_folder binding orvane_launcher orvane_updater)

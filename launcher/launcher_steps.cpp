@@ -82,7 +82,7 @@ void prepareInstallIdentity() {
     bool allWritten = true;
     allWritten &= platform::writeProfileString(iniPath, L"ORVANE_PATH", L"LAUNCHER", launcherPath);
     allWritten &= platform::writeProfileString(iniPath, L"ORVANE_PATH", L"WORKDIR", workDir);
-    allWritten &= platform::writeProfileString(iniPath, L"ORVANE_VERSION", L"VERSION", kOrvaneVersion);
+    allWritten &= platform::writeProfileString(iniPath, L"ORVANE_VERSION", L"VERSION", common::kOrvaneVersion);
     allWritten &= platform::writeProfileString(iniPath, L"SN", L"UUID", id);
     if (!allWritten) common::appendLog(L"\r\nwrite init file failed");
 

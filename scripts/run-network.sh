@@ -31,7 +31,7 @@ network_prepare() {
   # The run's updater: the same program, its three endpoint settings on the stand-ins.
   local run_build="$build/run-updater"
   echo "Building the run's updater against the stand-in services at $address ($run_build)..."
-  if ! { cmake -S "$root" -B "$run_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=OFF -DORVANE_BINDING=OFF \
+  if ! { cmake -S "$root" -B "$run_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=OFF \
            -DORVANE_UPGRADE_PRODUCTION_URL="http://$address/upgrade" \
            -DORVANE_UPGRADE_TESTING_URL="http://$address/testing/upgrade" \
            -DORVANE_REPORT_HOST="$address" &&

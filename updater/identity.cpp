@@ -89,7 +89,7 @@ std::string buildUserAgent() {
     auto stored = checkedStoredId();
     std::string id = stored ? std::move(*stored) : freshId();
     for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::string agent = "Tovrin/1 PC/1 " + osVersionString() + " Halvex/" + kOrvaneVersionA + " ID/" + id;
+    std::string agent = "Tovrin/1 PC/1 " + osVersionString() + " Halvex/" + common::kOrvaneVersionA + " ID/" + id;
     if (agent.size() >= kUserAgentBuffer) agent.resize(kUserAgentBuffer - 1);
     return agent;
 }

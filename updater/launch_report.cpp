@@ -48,7 +48,7 @@ std::string launchReportUrl(std::string_view host, std::string_view deviceId, st
     std::string url = "http://";
     url += host;
     url += "/kesto.kesto-windowsLauncher.orvane_tillbox_launch?";
-    url += "version=" + percentEncode(kOrvaneVersionA);
+    url += "version=" + percentEncode(common::kOrvaneVersionA);
     url += "&deviceId=" + percentEncode(deviceId);
     url += "&merchant_id=" + percentEncode(merchantId);
     url += "&t=" + std::to_string(secondsSince1970);

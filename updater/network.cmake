@@ -96,34 +96,36 @@ endif()
 target_include_directories(orvane_updater_core PRIVATE ${CJSON_INCLUDE_DIRS})
 target_link_libraries(orvane_updater_core PUBLIC CURL::libcurl cjson)
 
-function(orvane_endpoint_definitions target production testing report_host)
-  target_compile_definitions(${target} PRIVATE
+# orvane_updater_services(name production testing report_host pins): the
+# services' addresses and the installer's publisher pins one updater program is
+# built with, as objects of their own. The core library holds neither, so every
+# program that links it names its set and no link order decides which.
+function(orvane_updater_services name production testing report_host pins)
+  add_library(${name} OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/endpoints.cpp ${CMAKE_CURRENT_SOURCE_DIR}/publisher_pins.cpp)
+  target_link_libraries(${name} PRIVATE orvane_platform_signature)
+  target_compile_definitions(${name} PRIVATE
     ORVANE_UPGRADE_PRODUCTION_URL="${production}"
     ORVANE_UPGRADE_TESTING_URL="${testing}"
-    ORVANE_REPORT_HOST="${report_host}")
+    ORVANE_REPORT_HOST="${report_host}"
+    ORVANE_INSTALLER_PUBLISHER="${pins}")
 endfunction()
 
-# Only endpoints.cpp reads these, and only publisher_pins.cpp the pins.
-orvane_endpoint_definitions(orvane_updater_core
-  "${ORVANE_UPGRADE_PRODUCTION_URL}" "${ORVANE_UPGRADE_TESTING_URL}" "${ORVANE_REPORT_HOST}")
+# The shipped updater's.
 orvane_publisher_pins(product_pins "${ORVANE_INSTALLER_PUBLISHER}")
-target_compile_definitions(orvane_updater_core PRIVATE ORVANE_INSTALLER_PUBLISHER="${product_pins}")
+orvane_updater_services(orvane_updater_services
+  "${ORVANE_UPGRADE_PRODUCTION_URL}" "${ORVANE_UPGRADE_TESTING_URL}" "${ORVANE_REPORT_HOST}" "${product_pins}")
 
 # The tests' updater: the same program with every endpoint on the loopback
 # interface, so no test can reach a real service. Its port is fixed per build
 # folder; the end-to-end tests serve it there. It keeps the name
 # orvane_updater, which the installation step ends by name, in a folder of its own.
-if(ORVANE_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+if(ORVANE_TESTS)
   string(MD5 build_hash "${CMAKE_BINARY_DIR}")
   string(SUBSTRING "${build_hash}" 0 4 build_hash)
   math(EXPR default_port "0x${build_hash} % 10000 + 20000")
   set(ORVANE_TEST_SERVICE_PORT ${default_port} CACHE STRING
       "Loopback port of the services the tests' updater talks to")
   set(loopback "127.0.0.1:${ORVANE_TEST_SERVICE_PORT}")
-
-  add_library(orvane_updater_loopback_endpoints OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/endpoints.cpp)
-  orvane_endpoint_definitions(orvane_updater_loopback_endpoints
-    "http://${loopback}/upgrade" "http://${loopback}/testing/upgrade" "${loopback}")
 
   # Two publisher settings for the tests: none (whatever the product build
   # pins), and two keys as during a roll-over. The keys are made once per
@@ -152,23 +154,23 @@ if(ORVANE_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   endforeach()
   orvane_publisher_pins(test_pins "${test_pins}")
 
+  # orvane_updater_loopback_services also serves the unit tests and benchmarks
+  # that link the core library.
   foreach(variant loopback pinned)
     set(pins "")
     if(variant STREQUAL "pinned")
       set(pins "${test_pins}")
     endif()
-    add_library(orvane_updater_${variant}_pins OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/publisher_pins.cpp)
-    target_link_libraries(orvane_updater_${variant}_pins PRIVATE orvane_platform_signature)
-    target_compile_definitions(orvane_updater_${variant}_pins PRIVATE ORVANE_INSTALLER_PUBLISHER="${pins}")
+    orvane_updater_services(orvane_updater_${variant}_services
+      "http://${loopback}/upgrade" "http://${loopback}/testing/upgrade" "${loopback}" "${pins}")
 
-    set(sources main.cpp $<TARGET_OBJECTS:orvane_updater_loopback_endpoints>
-        $<TARGET_OBJECTS:orvane_updater_${variant}_pins>)
+    set(sources main.cpp)
     if(WIN32)
       list(APPEND sources updater.rc)
     endif()
-    # Its own copies come first, so the library's are never pulled in.
     add_executable(orvane_updater_${variant} ${sources})
-    target_link_libraries(orvane_updater_${variant} PRIVATE orvane_updater_core orvane_entry)
+    target_link_libraries(orvane_updater_${variant} PRIVATE orvane_updater_${variant}_services orvane_updater_core
+                          orvane_entry)
     set_target_properties(orvane_updater_${variant} PROPERTIES
       OUTPUT_NAME orvane_updater RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${variant})
   endforeach()

@@ -114,7 +114,7 @@ std::string upgradeRequestBody() {
     cJSON_AddStringToObject(request.get(), "appId", "lo.vomi.kesto.tillbox");
     cJSON_AddStringToObject(request.get(), "deviceId", deviceId.c_str());
     cJSON_AddStringToObject(request.get(), "networkType", "");
-    cJSON_AddStringToObject(request.get(), "appVersion", kOrvaneVersionA);
+    cJSON_AddStringToObject(request.get(), "appVersion", common::kOrvaneVersionA);
     cJSON_AddStringToObject(request.get(), "platform", "PC");
     cJSON_AddStringToObject(request.get(), "osVersion", osVersion.c_str());
     cJSON_AddStringToObject(request.get(), "brand", "");
@@ -178,7 +178,7 @@ void checkForUpdate() {
 
     // Any other version, older or newer, is installed: versions have no order.
     const std::wstring offered = common::widenText(version);
-    if (offered == kOrvaneVersion) return;
+    if (offered == common::kOrvaneVersion) return;
     try {
         installOfferedVersion(url, digest, offered);
     } catch (const std::exception&) {

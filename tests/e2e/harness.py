@@ -33,32 +33,22 @@ import shutil
 import signal
 import stat
 import subprocess
+import sys
 import tempfile
 import time
 
 ID_PATTERN = re.compile(rb"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
+sys.path.insert(0, os.path.join(REPO, "tests", "support"))
+
+from waiting import wait_until  # noqa: E402,F401  (the suites import it from here)
 
 _PR_SET_CHILD_SUBREAPER = 36
 try:
     ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
 except (OSError, AttributeError):
     pass
-
-
-def wait_until(predicate, timeout=60.0, what="condition"):
-    """Polls `predicate` until it returns a true value, which is returned;
-    raises AssertionError after `timeout` seconds. `what` names the
-    condition; a callable is asked then, so it can tell the state it sees."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + (what() if callable(what) else what))
-        time.sleep(0.05)
 
 
 def read_bytes(path):

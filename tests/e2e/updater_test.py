@@ -46,7 +46,7 @@ class UpdaterTest(unittest.TestCase):
         # Passed as one argument already, so without the quotes of a command line.
         self.sb.start("Orvane", ["--user-data-dir=" + self.sb.path(folder)])
         lockfile = os.path.join(folder, "lockfile")
-        wait_until(lambda: self.record_of(slot), TIMEOUT, "the lock record of slot %d" % slot)
+        wait_until(lambda: self.record_of(slot), "the lock record of slot %d" % slot, timeout=TIMEOUT)
         return lockfile
 
     def record_of(self, slot):
@@ -70,18 +70,18 @@ class UpdaterTest(unittest.TestCase):
         self.assertTrue(victims, "no client runs on slot %d" % slot)
         for pid in victims:
             os.kill(pid, signal.SIGKILL)
-        wait_until(lambda: not set(victims) & set(self.sb.running("Orvane")), TIMEOUT, "the client to end")
+        wait_until(lambda: not set(victims) & set(self.sb.running("Orvane")), "the client to end", timeout=TIMEOUT)
 
     def start_updater(self):
         self.sb.start("orvane_updater")
-        return wait_until(lambda: self.sb.running("orvane_updater"), TIMEOUT, "the updater to start")
+        return wait_until(lambda: self.sb.running("orvane_updater"), "the updater to start", timeout=TIMEOUT)
 
     # Cases --------------------------------------------------------------------
 
     def test_second_updater_exits_at_once_while_the_first_keeps_running(self):
         write_bytes(os.path.join(self.sb.app_data, "Crashpad", "reports", "first.dmp"), b"MDMP")
         first = self.start_updater()
-        wait_until(lambda: b"send dump file:" in self.log_bytes(), TIMEOUT, "the first tick's scan")
+        wait_until(lambda: b"send dump file:" in self.log_bytes(), "the first tick's scan", timeout=TIMEOUT)
 
         status, _, _ = self.sb.run("orvane_updater", timeout=TIMEOUT)
         self.assertEqual(status, 0)
@@ -100,10 +100,11 @@ class UpdaterTest(unittest.TestCase):
                     write_bytes(self.sb.runtime, b"")
                 before = self.log_bytes().count(b"send dump file:")
                 pids = self.start_updater()
-                wait_until(lambda: self.log_bytes().count(b"send dump file:") > before, TIMEOUT, "the first tick's scan")
+                wait_until(lambda: self.log_bytes().count(b"send dump file:") > before, "the first tick's scan",
+                           timeout=TIMEOUT)
                 for pid in pids:
                     os.kill(pid, signal.SIGKILL)
-                wait_until(lambda: not self.sb.running("orvane_updater"), TIMEOUT, "the updater to end")
+                wait_until(lambda: not self.sb.running("orvane_updater"), "the updater to end", timeout=TIMEOUT)
                 if case == "a file":
                     os.remove(self.sb.runtime)
 
@@ -115,7 +116,7 @@ class UpdaterTest(unittest.TestCase):
         self.assertTrue(os.path.exists(stale_lock) and os.path.exists(stale_record))
 
         self.start_updater()
-        wait_until(lambda: not os.path.exists(stale_record), TIMEOUT, "the stale record to go")
+        wait_until(lambda: not os.path.exists(stale_record), "the stale record to go", timeout=TIMEOUT)
         self.assertFalse(os.path.exists(stale_lock))
         self.assertTrue(os.path.exists(live_lock))
         self.assertTrue(os.path.exists(live_record))
@@ -124,7 +125,7 @@ class UpdaterTest(unittest.TestCase):
 
         write_bytes(os.path.join(self.package_locks, "inner", "file"), b"x")
         self.end_client(2)
-        wait_until(lambda: not os.path.exists(self.package_locks), TIMEOUT, "the package lock folder to go")
+        wait_until(lambda: not os.path.exists(self.package_locks), "the package lock folder to go", timeout=TIMEOUT)
         self.assertFalse(os.path.exists(live_record))
         self.assertFalse(os.path.exists(live_lock))
         self.assertTrue(os.path.isdir(os.path.dirname(self.package_locks)))
@@ -141,7 +142,7 @@ class UpdaterTest(unittest.TestCase):
         path = self.sb.path(os.path.join(reports, dumps[0])).encode()
         line = re.compile(rb"\r\nsend dump file:" + re.escape(path) + rb"[0-9a-f]{32}_[0-9]{10}")
         # The path and the report name are separate writes.
-        wait_until(lambda: line.search(self.log_bytes()), TIMEOUT, "the scan's line")
+        wait_until(lambda: line.search(self.log_bytes()), "the scan's line", timeout=TIMEOUT)
         self.assertEqual(self.log_bytes().count(b"send dump file:"), 1)
 
     def test_launcher_restart_leaves_exactly_one_updater(self):
@@ -150,7 +151,7 @@ class UpdaterTest(unittest.TestCase):
             status, _, _ = self.sb.run("orvane_launcher", timeout=TIMEOUT)
             self.assertEqual(status, 1, "the launcher started an updater")
             now = wait_until(lambda: (lambda pids: pids if pids and not set(pids) & set(old) else None)(
-                self.sb.running("orvane_updater")), TIMEOUT, "the old updater to be replaced")
+                self.sb.running("orvane_updater")), "the old updater to be replaced", timeout=TIMEOUT)
             self.assertEqual(len(now), 1, now)
             old = now
 

@@ -150,7 +150,8 @@ class OnDisplay(UpdaterTest):
             return
 
         marker = os.path.join(self.work, "installer_ran.txt")
-        wait_until(lambda: os.path.exists(marker) and open(marker).read().endswith("\n"), "the installer to run")
+        wait_until(lambda: os.path.exists(marker) and open(marker).read().endswith("\n"), "the installer to run",
+                   timeout=Config.wait)
         with open(marker) as f:
             ran = dict(line.split("=", 1) for line in f.read().splitlines())
         self.assertEqual(ran["arguments"], "0")

@@ -21,8 +21,10 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.abspath(os.path.join(HERE, "..", "..", ".."))
 sys.path.insert(0, os.path.join(REPO, "tests", "http_server"))
+sys.path.insert(0, os.path.join(REPO, "tests", "support"))
 
 from http_server import Reply, ScriptedServer, sandbox_environment  # noqa: E402
+from waiting import wait_until  # noqa: E402
 
 REPORT_PATH = "/kesto.kesto-windowsLauncher.orvane_tillbox_launch"
 INSTALL_ID = "0A1B2C3D-1111-4222-8333-444455556666"
@@ -55,17 +57,6 @@ def _descendants(pid):
     return found
 
 
-def wait_until(condition, what, timeout=None):
-    deadline = time.monotonic() + (timeout or Config.wait)
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.1)
-
-
 class Display:
     """A virtual X display with a window manager, for the prompt. `env` is the
     sandbox's, so the window manager keeps its files there."""
@@ -90,7 +81,7 @@ class Display:
                                    stdout=self.log, stderr=self.log)
         try:
             wait_until(lambda: "window id" in self._run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]),
-                       "the window manager")
+                       "the window manager", timeout=Config.wait)
         except AssertionError:
             self.__exit__()
             with open(self.log_path, errors="replace") as f:
@@ -118,7 +109,7 @@ class Display:
     def press_ok(self, pid, key="Return"):
         """Waits for the process's dialog, presses its default (OK) button, or
         another key, and waits until the dialog is gone."""
-        window = wait_until(lambda: self.windows_of(pid), "the prompt")[0]
+        window = wait_until(lambda: self.windows_of(pid), "the prompt", timeout=Config.wait)[0]
         while window in self.windows_of(pid):
             self._run(["xdotool", "windowactivate", "--sync", window])
             self._run(["xdotool", "key", "--clearmodifiers", key])
@@ -232,7 +223,7 @@ class UpdaterTest(unittest.TestCase):
             return ""
 
     def wait_for_log(self, text):
-        return wait_until(lambda: text in self.log(), "%r in the updater log" % text)
+        return wait_until(lambda: text in self.log(), "%r in the updater log" % text, timeout=Config.wait)
 
     def installer_path(self, version):
         return os.path.join(self.temp, version + "_kesto.exe")

@@ -12,7 +12,7 @@ TEST(AppendLog, MessageAndValueShareALine) {
     TestFolder folder;
     appendLog(L"\r\nuuid:");
     appendLog(L"0A1B2C3D-0000-4000-8000-00000000000F");
-    EXPECT_EQ(readBytes(folder.launcherLog()), "\r\nuuid:0A1B2C3D-0000-4000-8000-00000000000F");
+    EXPECT_EQ(readBytes(folder.log()), "\r\nuuid:0A1B2C3D-0000-4000-8000-00000000000F");
 }
 
 TEST(AppendLog, EmptyTextAppendsNothing) {
@@ -20,14 +20,14 @@ TEST(AppendLog, EmptyTextAppendsNothing) {
     appendLog(L"\r\nparam:");
     appendLog(L"");
     appendLog(L"x");
-    EXPECT_EQ(readBytes(folder.launcherLog()), "\r\nparam:x");
+    EXPECT_EQ(readBytes(folder.log()), "\r\nparam:x");
 }
 
 TEST(AppendLog, ExistingLogIsNeverTruncated) {
     TestFolder folder;
-    writeBytes(folder.launcherLog(), "earlier run\r\n");
+    writeBytes(folder.log(), "earlier run\r\n");
     appendLog(L"\r\nrun orvane.exe failed");
-    EXPECT_EQ(readBytes(folder.launcherLog()), "earlier run\r\n\r\nrun orvane.exe failed");
+    EXPECT_EQ(readBytes(folder.log()), "earlier run\r\n\r\nrun orvane.exe failed");
 }
 
 TEST(AppendLog, NameIsRelativeToTheCurrentDirectory) {
@@ -36,15 +36,15 @@ TEST(AppendLog, NameIsRelativeToTheCurrentDirectory) {
     fs::current_path(folder.work() / "elsewhere");
     appendLog(L"\r\nmoved");
     EXPECT_EQ(readBytes(folder.work() / "elsewhere" / "orvane_launcher.log"), "\r\nmoved");
-    EXPECT_FALSE(fs::exists(folder.launcherLog()));
+    EXPECT_FALSE(fs::exists(folder.log()));
 }
 
 TEST(AppendLog, UnwritableLogIsDroppedSilently) {
     TestFolder folder;
-    fs::create_directories(folder.launcherLog());  // a folder where the file would be
+    fs::create_directories(folder.log());  // a folder where the file would be
     appendLog(L"\r\nlost");
-    EXPECT_TRUE(fs::is_directory(folder.launcherLog()));
-    EXPECT_TRUE(fs::is_empty(folder.launcherLog()));
+    EXPECT_TRUE(fs::is_directory(folder.log()));
+    EXPECT_TRUE(fs::is_empty(folder.log()));
 }
 
 TEST(FormatErrorLine, MessageThenSignedCode) {

@@ -23,7 +23,7 @@ protected:
         return platform::readProfileString((folder.kesto() / "orvane.ini").wstring(), section, key, L"<missing>",
                                            300);
     }
-    std::string log() { return readBytes(folder.launcherLog()); }
+    std::string log() { return readBytes(folder.log()); }
     std::string pathText(const fs::path& p) { return p.string(); }
 
     // The ID this run logged after "\r\nuuid:".
@@ -54,7 +54,7 @@ TEST_F(LauncherSteps, FirstStartMakesTheIdentityAndSettings) {
 TEST_F(LauncherSteps, SecondStartKeepsTheFileAndWritesANewIdToTheSettings) {
     prepareInstallIdentity();
     const std::string first = readBytes(folder.kesto() / "uuid");
-    fs::remove(folder.launcherLog());
+    fs::remove(folder.log());
 
     prepareInstallIdentity();
     const std::string second = loggedId();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "updater/http_client.h"
+#include "tests/unit/support/test_folder.h"
 
 using namespace updater;
 
@@ -32,24 +33,15 @@ std::string patternBytes(std::size_t size) {
     return out;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class HttpClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(std::getenv("ORVANE_TEST_HTTP_PORT"), nullptr) << "run through tests/http_server/http_server.py wrap";
-        folder_ = fs::temp_directory_path() / ("orvane-http-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
-    std::string file(const char* name) const { return (folder_ / name).string(); }
+    std::string file(const char* name) const { return (folder_.path() / name).string(); }
 
-    fs::path folder_;
+    ScratchFolder folder_{"orvane-http-"};
 };
 
 TEST_F(HttpClientTest, PostSendsTheWholeBodyWithItsContentTypeAndUserAgent) {
@@ -94,7 +86,7 @@ TEST_F(HttpClientTest, DownloadFollowsRedirectsAndKeepsTheHeadersOfTheWholeChain
     const HttpResponse r = httpDownload(server("/redirect?hops=3&code=302"), file("out"));
     EXPECT_EQ(r.code, 200);
     EXPECT_EQ(r.body, "");
-    EXPECT_EQ(readFile(file("out")), "arrived");
+    EXPECT_EQ(readBytes(file("out")), "arrived");
     for (const char* hop : {"X-Hop-3", "X-Hop-2", "X-Hop-1"}) EXPECT_EQ(r.headers.at(hop), "seen") << hop;
     EXPECT_EQ(r.headers.at("X-Hop"), "last");
     EXPECT_EQ(r.headers.at("HTTP/1.0 302 Found"), "present");
@@ -106,7 +98,7 @@ TEST_F(HttpClientTest, DownloadAppendsToAnExistingFile) {
     const HttpResponse r = httpDownload(server("/bytes?size=3000"), file("out"));
     EXPECT_EQ(r.code, 200);
     EXPECT_EQ(r.body, "");
-    EXPECT_EQ(readFile(file("out")), "old content|" + patternBytes(3000));
+    EXPECT_EQ(readBytes(file("out")), "old content|" + patternBytes(3000));
     EXPECT_TRUE(r.savedWhole);
 }
 
@@ -114,7 +106,7 @@ TEST_F(HttpClientTest, DownloadOfAMissingPageAppendsTheErrorPage) {
     const HttpResponse r = httpDownload(server("/status?code=404&body=no+such+installer"), file("out"));
     EXPECT_EQ(r.code, 404);
     EXPECT_EQ(r.body, "");
-    EXPECT_EQ(readFile(file("out")), "no such installer");
+    EXPECT_EQ(readBytes(file("out")), "no such installer");
     // Saved whole: the status is the caller's to judge.
     EXPECT_TRUE(r.savedWhole);
 }
@@ -129,7 +121,7 @@ TEST_F(HttpClientTest, DownloadThatCannotConnectLeavesAnEmptyFile) {
 }
 
 TEST_F(HttpClientTest, DownloadIntoAFileThatCannotBeOpenedStillTransfers) {
-    const std::string path = (folder_ / "missing folder" / "out").string();
+    const std::string path = (folder_.path() / "missing folder" / "out").string();
     const HttpResponse r = httpDownload(server("/bytes?size=100"), path);
     EXPECT_EQ(r.code, 200);
     EXPECT_FALSE(fs::exists(path));
@@ -153,7 +145,7 @@ TEST_F(HttpClientTest, DownloadIsNotBoundedLikeAnswersInMemory) {
     const std::size_t size = kMaxBodyInMemory + 3 * 1024 * 1024 + 17;
     const HttpResponse r = httpDownload(server("/bytes?size=" + std::to_string(size)), file("big"));
     EXPECT_EQ(r.code, 200);
-    EXPECT_EQ(readFile(file("big")), patternBytes(size));
+    EXPECT_EQ(readBytes(file("big")), patternBytes(size));
     EXPECT_TRUE(r.savedWhole);
 }
 
@@ -203,7 +195,7 @@ TEST_F(HttpClientTest, SlowTransferThatKeepsMovingIsNotCut) {
     // About four seconds in all, twice the low-speed window, a byte every quarter second.
     const HttpResponse r = client.download(server("/trickle?bytes=16&gap=0.25"), file("slow"));
     EXPECT_EQ(r.code, 200);
-    EXPECT_EQ(readFile(file("slow")), std::string(16, 't'));
+    EXPECT_EQ(readBytes(file("slow")), std::string(16, 't'));
 }
 
 TEST_F(HttpClientTest, ClientKeepsHeadersAndRedirectsButNotPostSettings) {
@@ -249,7 +241,8 @@ TEST(HttpCallbacks, BodyChunks) {
     EXPECT_EQ(writeBodyChunk(data, 1, 3, nullptr), 3u);
 
     // A write that falls short reports it, which makes the library give up.
-    const auto path = (std::filesystem::temp_directory_path() / "orvane-readonly-chunk").string();
+    const ScratchFolder folder("orvane-http-");
+    const auto path = (folder.path() / "readonly-chunk").string();
     std::ofstream(path) << "x";
     std::FILE* readOnly = std::fopen(path.c_str(), "rb");
     ASSERT_NE(readOnly, nullptr);

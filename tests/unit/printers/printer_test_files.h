@@ -1,5 +1,5 @@
-// Files for the printer tests: a scratch folder per test and whole-file
-// reads, byte for byte.
+// Files and processes for the printer tests; scratch folders and whole-file
+// reads come from the unit tests' support.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,25 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/unit/support/test_folder.h"
+
 namespace printer_test {
-
-namespace fs = std::filesystem;
-
-inline std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void writeBytes(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // The messages of the add-on log in `folder`/log, without their time stamp
 // and category, in order.
@@ -41,33 +30,6 @@ inline std::vector<std::string> logMessages(const fs::path& folder) {
     }
     return lines;
 }
-
-// A folder under the temporary folder, removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::random_device random;
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "orvane-printers-";
-        if (test != nullptr) name += std::string(test->name()) + "-";
-        for (char& c : name)
-            if (c == '/') c = '_';
-        // MinGW's random_device may repeat itself, and one test may hold two folders.
-        static int count = 0;
-        path_ = fs::temp_directory_path() / (name + std::to_string(random()) + "-" + std::to_string(++count));
-        fs::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 // One word of a std::system command line: cmd takes double quotes, sh single.
 inline std::string shellQuoted(const std::string& text) {

@@ -20,7 +20,10 @@ import sys
 import tempfile
 import time
 
-from designer_support import SKIP, Designer, encoder_bytes
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+
+from designer_support import SKIP, Designer, encoder_bytes  # noqa: E402
+from waiting import wait_until  # noqa: E402
 
 CHROMIUM = "/usr/bin/chromium"
 # As root Chromium needs --no-sandbox; without the networking switches it
@@ -150,14 +153,16 @@ class Page:
 
     def drawn(self):
         """Waits until the page has answered its latest text; gives its state and status line."""
-        deadline = time.monotonic() + PATIENCE
-        while time.monotonic() < deadline:
-            state = self.js("[document.body.dataset.state, document.body.dataset.revision,"
-                            " document.body.dataset.drawnRevision, document.getElementById('status').textContent]")
-            if state[1] == state[2] and state[0] in ("drawn", "error"):
-                return state[0], state[3]
-            time.sleep(0.1)
-        raise BrowserFailed("the page did not draw: %r" % state)
+        last = {}
+
+        def answered():
+            state = last["state"] = self.js(
+                "[document.body.dataset.state, document.body.dataset.revision,"
+                " document.body.dataset.drawnRevision, document.getElementById('status').textContent]")
+            return state if state[1] == state[2] and state[0] in ("drawn", "error") else None
+
+        state = wait_until(answered, lambda: "the page to draw: %r" % last.get("state"), PATIENCE)
+        return state[0], state[3]
 
     def type(self, text):
         """Replaces the mark-up as a person typing (or pasting) it would."""
@@ -248,9 +253,7 @@ def main():
         browser.call("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
         page.js("document.getElementById('download').click()")
         saved = os.path.join(downloads, "receipt-spooler.bin")
-        deadline = time.monotonic() + PATIENCE
-        while not os.path.exists(saved) and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_until(lambda: os.path.exists(saved), "the download " + saved, PATIENCE)
         check(os.path.exists(saved) and open(saved, "rb").read() == encoder_bytes(viewer, RECEIPT, "spooler", 936),
               "the downloaded bytes are the encoder's")
 
@@ -271,7 +274,7 @@ def main():
                 " e.dispatchEvent(new Event('input')); }" % (MIB + 1))
         state, status = page.drawn()
         check(state == "error" and "over 1 MiB" in status, "a text over 1 MiB is refused: " + status)
-    except BrowserFailed as error:
+    except (BrowserFailed, AssertionError) as error:
         check(False, str(error))
     finally:
         if browser:

@@ -6,18 +6,18 @@
 #include "updater/crash_dumps.h"
 #include "updater/identity.h"
 #include "updater/md5.h"
-#include "tests/unit/updater/sandbox.h"
+#include "tests/unit/support/test_folder.h"
 
 using namespace updater;
 
 TEST(CrashDumps, EachDumpIsLoggedWithItsReportName) {
-    Sandbox sandbox;
-    writeFile(sandbox.dumps() / "first.dmp", "MDMP");
-    writeFile(sandbox.dumps() / "SECOND.DMP", "MDMP");
-    writeFile(sandbox.dumps() / ".hidden.dmp", "MDMP");
-    writeFile(sandbox.dumps() / "notes.txt", "");
-    writeFile(sandbox.dumps() / "folder.dmp" / "inner.dmp", "MDMP");
-    writeFile(sandbox.dumps() / "sub" / "deeper.dmp", "MDMP");
+    TestFolder sandbox{L"orvane_updater.log"};
+    writeBytes(sandbox.dumps() / "first.dmp", "MDMP");
+    writeBytes(sandbox.dumps() / "SECOND.DMP", "MDMP");
+    writeBytes(sandbox.dumps() / ".hidden.dmp", "MDMP");
+    writeBytes(sandbox.dumps() / "notes.txt", "");
+    writeBytes(sandbox.dumps() / "folder.dmp" / "inner.dmp", "MDMP");
+    writeBytes(sandbox.dumps() / "sub" / "deeper.dmp", "MDMP");
 
     const long long before = std::time(nullptr);
     scanCrashDumps();
@@ -42,17 +42,17 @@ TEST(CrashDumps, EachDumpIsLoggedWithItsReportName) {
 }
 
 TEST(CrashDumps, NoFolderOrNoDumpLogsNothing) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     scanCrashDumps();
     fs::create_directories(sandbox.dumps());
-    writeFile(sandbox.dumps() / "a.txt", "");
+    writeBytes(sandbox.dumps() / "a.txt", "");
     scanCrashDumps();
     EXPECT_FALSE(fs::exists(sandbox.log()));
 }
 
 #ifndef _WIN32
 TEST(CrashDumps, MissingAppDataFolderLogsItsOneText) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     sandbox.hideAppData();
     scanCrashDumps();
     EXPECT_EQ(sandbox.logText(), "\r\nGET APPDATA DIR FILAED");

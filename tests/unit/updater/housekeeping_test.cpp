@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -9,7 +10,7 @@
 #include "updater/housekeeping.h"
 #include "updater/md5.h"
 #include "platform/process.h"
-#include "tests/unit/updater/sandbox.h"
+#include "tests/unit/support/test_folder.h"
 #include "common/text.h"
 
 using namespace common;
@@ -17,8 +18,16 @@ using namespace updater;
 
 namespace {
 
+// A process id that no running process has: high ids, multiples of four as
+// Windows hands them out, above Linux's usual limit.
+std::uint32_t endedProcessId() {
+    std::uint32_t pid = 0x3FFFFC;
+    while (isProcessIdRunning(pid)) pid -= 4;
+    return pid;
+}
+
 struct Housekeeping : ::testing::Test {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     fs::path packageLocks = sandbox.work() / "package.nw" / "lockfiles";
 
     void SetUp() override { fs::create_directories(sandbox.records()); }
@@ -27,8 +36,8 @@ struct Housekeeping : ::testing::Test {
         std::string folder = "UserData_";
         folder += std::to_string(slot);  // not operator+, which trips a false -Wrestrict in GCC 12
         const fs::path lock = sandbox.kesto() / folder / "lockfile";
-        writeFile(lock, "");
-        writeFile(sandbox.records() / record, lock.string());
+        writeBytes(lock, "");
+        writeBytes(sandbox.records() / record, lock.string());
         return lock;
     }
 };
@@ -59,7 +68,7 @@ std::vector<std::uint32_t> startScript(const std::string& script, std::size_t co
 
 // The state letter the kernel shows for a process; '?' when it shows none.
 char processState(std::uint32_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = readBytes("/proc/" + std::to_string(pid) + "/stat");
     const auto close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
 }
@@ -75,7 +84,7 @@ TEST(ProcessList, OwnProcessAndTheIdleProcessRun) {
 
 #ifndef _WIN32
 TEST(ProcessList, AnEndedProcessNotYetCollectedIsNotRunning) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     // The shell becomes a sleep that never collects the child it started;
     // only built-in commands run in between, so the shell collects nothing.
     const auto ids = startScript("sleep 0 & echo $! $$ > ids; exec sleep 30", 2);
@@ -89,14 +98,14 @@ TEST(ProcessList, AnEndedProcessNotYetCollectedIsNotRunning) {
 
 TEST(ProcessList, AClientWhoseExecutableWasReplacedIsStillFound) {
     if (isClientRunning()) GTEST_SKIP() << "a client runs outside this test";
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const fs::path client = sandbox.work() / "Orvane";
     fs::copy_file("/bin/sleep", client);
     const auto ids = startScript("echo $$ > ids; exec '" + client.string() + "' 30", 1);
     ASSERT_EQ(ids.size(), 1u);
     ASSERT_TRUE(waitFor(isClientRunning));
     fs::remove(client);
-    writeFile(client, "a newer version");
+    writeBytes(client, "a newer version");
     EXPECT_TRUE(isClientRunning());
     // Ended, but not collected by its parent (this process): gone all the same.
     platform::terminateProcess(ids[0]);
@@ -128,7 +137,7 @@ TEST_F(Housekeeping, NamesThatReadAsProcessZeroAreNeverRemoved) {
     const fs::path a = slotLock("abc", 1);
     const fs::path b = slotLock("-0", 2);
     const fs::path c = slotLock("4294967296", 3);
-    writeFile(sandbox.records() / ".hidden", a.string());
+    writeBytes(sandbox.records() / ".hidden", a.string());
     cleanStaleLocks();
     for (const char* name : {"abc", "-0", "4294967296", ".hidden"}) EXPECT_TRUE(fs::exists(sandbox.records() / name));
     EXPECT_TRUE(fs::exists(a) && fs::exists(b) && fs::exists(c));
@@ -140,18 +149,18 @@ TEST_F(Housekeeping, BadRecordsAreSkippedWithoutTouchingAnythingElse) {
     const std::string ended3 = std::to_string(endedProcessId() - 8);
     const std::string ended4 = std::to_string(endedProcessId() - 12);
     const fs::path bystander = sandbox.work() / "bystander";
-    writeFile(bystander, "stays");
+    writeBytes(bystander, "stays");
 
     // A folder named like a record: kept, with its content.
-    writeFile(sandbox.records() / ended / "inside", bystander.string());
+    writeBytes(sandbox.records() / ended / "inside", bystander.string());
     // An empty record, and one naming a folder.
-    writeFile(sandbox.records() / ended2, "");
+    writeBytes(sandbox.records() / ended2, "");
     fs::create_directories(sandbox.work() / "folder" / "sub");
-    writeFile(sandbox.records() / ended3, (sandbox.work() / "folder").string());
+    writeBytes(sandbox.records() / ended3, (sandbox.work() / "folder").string());
     // The path ends at the first zero byte.
     const fs::path lock = sandbox.work() / "lock";
-    writeFile(lock, "");
-    writeFile(sandbox.records() / ended4, lock.string() + std::string(1, '\0') + bystander.string());
+    writeBytes(lock, "");
+    writeBytes(sandbox.records() / ended4, lock.string() + std::string(1, '\0') + bystander.string());
 
     cleanStaleLocks();
     EXPECT_TRUE(fs::exists(sandbox.records() / ended / "inside"));
@@ -160,18 +169,18 @@ TEST_F(Housekeeping, BadRecordsAreSkippedWithoutTouchingAnythingElse) {
     EXPECT_TRUE(fs::exists(sandbox.work() / "folder" / "sub"));
     EXPECT_FALSE(fs::exists(sandbox.records() / ended4));
     EXPECT_FALSE(fs::exists(lock));
-    EXPECT_EQ(readFile(bystander), "stays");
+    EXPECT_EQ(readBytes(bystander), "stays");
 }
 
 #ifndef _WIN32
 TEST_F(Housekeeping, OnlyThe520BytesOfARecordAreRead) {
     const std::string ended = std::to_string(endedProcessId());
     const fs::path lock = sandbox.work() / "lock";
-    writeFile(lock, "");
+    writeBytes(lock, "");
     // Extra separators make the path exactly 520 bytes; what follows is ignored.
     std::string path = lock.string();
     path.insert(0, 520 - path.size(), '/');
-    writeFile(sandbox.records() / ended, path + "/more/than/read");
+    writeBytes(sandbox.records() / ended, path + "/more/than/read");
     cleanStaleLocks();
     EXPECT_FALSE(fs::exists(lock));
     EXPECT_FALSE(fs::exists(sandbox.records() / ended));
@@ -181,17 +190,17 @@ TEST_F(Housekeeping, LinksAreRemovedNeverFollowed) {
     const std::string ended = std::to_string(endedProcessId());
     const std::string ended2 = std::to_string(endedProcessId() - 4);
     const fs::path precious = sandbox.work() / "precious";
-    writeFile(precious, "stays");
+    writeBytes(precious, "stays");
     // A record naming a link: the link goes, its target stays.
     fs::create_symlink(precious, sandbox.work() / "lock-link");
-    writeFile(sandbox.records() / ended, (sandbox.work() / "lock-link").string());
+    writeBytes(sandbox.records() / ended, (sandbox.work() / "lock-link").string());
     // A record that is a dangling link cannot be opened: only the link goes.
     fs::create_symlink(sandbox.work() / "nowhere", sandbox.records() / ended2);
 
     cleanStaleLocks();
     EXPECT_FALSE(fs::is_symlink(sandbox.work() / "lock-link"));
     EXPECT_FALSE(fs::is_symlink(sandbox.records() / ended2));
-    EXPECT_EQ(readFile(precious), "stays");
+    EXPECT_EQ(readBytes(precious), "stays");
 }
 
 TEST_F(Housekeeping, UnreadableRecordIsDeletedAndItsFileLeft) {
@@ -223,24 +232,24 @@ TEST_F(Housekeeping, WithoutAppDataOnlyThePackageFolderIsLookedAt) {
 
 TEST_F(Housekeeping, PackageLockFolderGoesWhenNoClientRuns) {
     if (isClientRunning()) GTEST_SKIP() << "a client runs outside this test";
-    writeFile(packageLocks / "a" / "b", "x");
-    writeFile(sandbox.work() / "package.nw" / "package.json", "{}");
+    writeBytes(packageLocks / "a" / "b", "x");
+    writeBytes(sandbox.work() / "package.nw" / "package.json", "{}");
 #ifndef _WIN32
     // A link inside to a folder outside: the link goes, never what it names.
-    writeFile(sandbox.work() / "outside" / "file", "stays");
+    writeBytes(sandbox.work() / "outside" / "file", "stays");
     fs::create_directory_symlink(sandbox.work() / "outside", packageLocks / "link");
 #endif
     cleanStaleLocks();
     EXPECT_FALSE(fs::exists(packageLocks));
     EXPECT_TRUE(fs::exists(sandbox.work() / "package.nw" / "package.json"));
 #ifndef _WIN32
-    EXPECT_EQ(readFile(sandbox.work() / "outside" / "file"), "stays");
+    EXPECT_EQ(readBytes(sandbox.work() / "outside" / "file"), "stays");
 #endif
 }
 
 TEST_F(Housekeeping, MissingRecordFolderMeansNothingHappensAtAll) {
     fs::remove_all(sandbox.records());
-    writeFile(packageLocks / "a", "x");
+    writeBytes(packageLocks / "a", "x");
     cleanStaleLocks();
     EXPECT_TRUE(fs::exists(packageLocks / "a"));
 }
@@ -256,16 +265,16 @@ TEST_F(Housekeeping, NonAsciiFileNamesOutsideAUtf8Locale) {
         ::setenv("LC_ALL", locale, 1);
         const fs::path folder = sandbox.kesto() / u8"Ана Лопес 文件";
         const fs::path lock = folder / "lockfile";
-        writeFile(lock, "");
+        writeBytes(lock, "");
         const std::string ended = std::to_string(endedProcessId());
-        writeFile(sandbox.records() / ended, lock.string());
+        writeBytes(sandbox.records() / ended, lock.string());
         cleanStaleLocks();
         EXPECT_FALSE(fs::exists(sandbox.records() / ended));
         EXPECT_FALSE(fs::exists(lock));
 
         // The path as the updater holds it, wide; no conversion by the locale.
         const std::wstring installer = widenFileName(folder.string()) + L"/1.3.0_kesto.exe";
-        writeFile(folder / "1.3.0_kesto.exe", "abc");
+        writeBytes(folder / "1.3.0_kesto.exe", "abc");
         EXPECT_EQ(md5FileHex(narrowFileName(installer)), "900150983cd24fb0d6963f7d28e17f72");
     }
     if (previous != nullptr) ::setenv("LC_ALL", kept.c_str(), 1);

@@ -4,9 +4,10 @@
 #include <regex>
 
 #include "updater/identity.h"
-#include "tests/unit/updater/sandbox.h"
+#include "tests/unit/support/test_folder.h"
 #include "common/version.h"
 
+using namespace common;
 using namespace updater;
 
 namespace {
@@ -18,7 +19,7 @@ std::string idOfAgent(const std::string& agent) {
     std::smatch m;
     if (!std::regex_match(agent, m, shape)) return "<" + agent + ">";
     EXPECT_EQ(m[1].str(), osVersionString());
-    EXPECT_EQ(m[2].str(), kOrvaneVersionA);
+    EXPECT_EQ(m[2].str(), common::kOrvaneVersionA);
     return m[3].str();
 }
 
@@ -39,27 +40,27 @@ TEST(InstallIdText, WholeTextMustMatchTheRange0ToF) {
 }
 
 TEST(DeviceId, FirstLineOfTheStoredIdUnchecked) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const fs::path uuid = sandbox.kesto() / "uuid";
-    writeFile(uuid, kId);
+    writeBytes(uuid, kId);
     EXPECT_EQ(readDeviceId(), kId);
-    writeFile(uuid, "1f0c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b");
+    writeBytes(uuid, "1f0c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b");
     EXPECT_EQ(readDeviceId(), "1f0c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b");
-    writeFile(uuid, kId + "\r\nsecond line");
+    writeBytes(uuid, kId + "\r\nsecond line");
     EXPECT_EQ(readDeviceId(), kId + "\r");
-    writeFile(uuid, kId + "\n");
+    writeBytes(uuid, kId + "\n");
     EXPECT_EQ(readDeviceId(), kId);
     EXPECT_TRUE(fs::exists(uuid)) << "reading never deletes";
 }
 
 TEST(DeviceId, FreshUnstoredIdWhenTheFileGivesNone) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const fs::path uuid = sandbox.kesto() / "uuid";
     EXPECT_TRUE(isInstallIdText(readDeviceId())) << "missing";
-    writeFile(uuid, "");
+    writeBytes(uuid, "");
     EXPECT_TRUE(isInstallIdText(readDeviceId())) << "empty";
-    EXPECT_EQ(readFile(uuid), "");
-    writeFile(uuid, "\nID on the second line");
+    EXPECT_EQ(readBytes(uuid), "");
+    writeBytes(uuid, "\nID on the second line");
     EXPECT_TRUE(isInstallIdText(readDeviceId())) << "empty first line";
     fs::remove(uuid);
     fs::create_directories(uuid);
@@ -69,31 +70,31 @@ TEST(DeviceId, FreshUnstoredIdWhenTheFileGivesNone) {
 }
 
 TEST(DeviceId, LongFirstLineIsReturnedWhole) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const std::string big(10 * 1024 * 1024, 'A');
-    writeFile(sandbox.kesto() / "uuid", big + "\nrest");
+    writeBytes(sandbox.kesto() / "uuid", big + "\nrest");
     EXPECT_EQ(readDeviceId(), big);
 }
 
 TEST(UserAgent, CarriesTheStoredIdWhenItPassesTheCheck) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const fs::path uuid = sandbox.kesto() / "uuid";
-    writeFile(uuid, kId);
+    writeBytes(uuid, kId);
     EXPECT_EQ(idOfAgent(buildUserAgent()), kId);
-    EXPECT_EQ(readFile(uuid), kId);
+    EXPECT_EQ(readBytes(uuid), kId);
     // Only the first 128 bytes are read, and the ID ends at the first zero byte.
-    writeFile(uuid, kId + std::string(92, '\0') + std::string(10 * 1024 * 1024, 'Z'));
+    writeBytes(uuid, kId + std::string(92, '\0') + std::string(10 * 1024 * 1024, 'Z'));
     EXPECT_EQ(idOfAgent(buildUserAgent()), kId);
     EXPECT_TRUE(fs::exists(uuid));
 }
 
 TEST(UserAgent, MalformedStoredIdIsDeletedAndAFreshOneUsed) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const fs::path uuid = sandbox.kesto() / "uuid";
     const std::string lower = "1f0c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
     for (const std::string& content :
          {lower, kId + "\n", kId + "\r\n", std::string(), kId + std::string(10 * 1024 * 1024, '0')}) {
-        writeFile(uuid, content);
+        writeBytes(uuid, content);
         const std::string id = idOfAgent(buildUserAgent());
         EXPECT_TRUE(isInstallIdText(id)) << id;
         EXPECT_NE(id, kId);
@@ -102,7 +103,7 @@ TEST(UserAgent, MalformedStoredIdIsDeletedAndAFreshOneUsed) {
 }
 
 TEST(UserAgent, FreshIdForEachRequestWithoutAFile) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const std::string first = idOfAgent(buildUserAgent());
     const std::string second = idOfAgent(buildUserAgent());
     EXPECT_TRUE(isInstallIdText(first));
@@ -119,15 +120,15 @@ TEST(UserAgent, FreshIdForEachRequestWithoutAFile) {
 // The Windows build runs under Wine as root, where a read-only file stays
 // writable.
 TEST(UserAgent, ReadOnlyIdFileIsLeftInPlace) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     const fs::path uuid = sandbox.kesto() / "uuid";
-    writeFile(uuid, "malformed");
+    writeBytes(uuid, "malformed");
     const auto writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     fs::permissions(uuid, writable, fs::perm_options::remove);
     const bool enforced = !std::ofstream(uuid, std::ios::app).is_open();
     if (enforced) {
         EXPECT_TRUE(isInstallIdText(idOfAgent(buildUserAgent())));
-        EXPECT_EQ(readFile(uuid), "malformed");
+        EXPECT_EQ(readBytes(uuid), "malformed");
     }
     // Writable again, so the sandbox can be removed.
     fs::permissions(uuid, writable, fs::perm_options::add);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "updater/md5.h"
-#include "tests/unit/updater/sandbox.h"
+#include "tests/unit/support/test_folder.h"
 
 using namespace updater;
 
@@ -60,22 +60,22 @@ TEST(Md5, AnySplitOfTheInputGivesTheSameDigest) {
 }
 
 TEST(Md5File, ChunkBoundariesGiveTheDigestOfTheBytes) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     for (std::size_t size : {0u, 1u, 1023u, 1024u, 1025u, 2048u, 65536u, 65537u, 200000u}) {
         const std::string bytes = bytePattern(size);
         const fs::path file = sandbox.work() / ("file" + std::to_string(size));
-        writeFile(file, bytes);
+        writeBytes(file, bytes);
         EXPECT_EQ(md5FileHex(file.string()), md5Hex(bytes)) << size << " bytes";
     }
     EXPECT_EQ(md5FileHex((sandbox.work() / "file0").string()), "d41d8cd98f00b204e9800998ecf8427e");
     std::string ramp;
     for (int i = 0; i < 1024; ++i) ramp += static_cast<char>(i % 256);
-    writeFile(sandbox.work() / "ramp", ramp);
+    writeBytes(sandbox.work() / "ramp", ramp);
     EXPECT_EQ(md5FileHex((sandbox.work() / "ramp").string()), "b2ea9f7fcea831a4a63b213f41a8855b");
 }
 
 TEST(Md5File, FolderOrMissingFileGivesMinusOne) {
-    Sandbox sandbox;
+    TestFolder sandbox{L"orvane_updater.log"};
     EXPECT_EQ(md5FileHex(sandbox.work().string()), "-1");
     EXPECT_EQ(md5FileHex((sandbox.work() / "missing.exe").string()), "-1");
     EXPECT_EQ(md5FileHex(""), "-1");

@@ -6,7 +6,7 @@
 
 #include "platform/named_lock.h"
 #include "platform/process.h"
-#include "tests/unit/updater/sandbox.h"
+#include "tests/unit/support/test_folder.h"
 #include "updater/schedule.h"
 
 using namespace updater;
@@ -67,7 +67,7 @@ TEST(UpdaterGuard, OnlyAnotherHolderEndsTheUpdater) {
     const std::wstring name = L"orvane.test.guard." + std::to_wstring(platform::currentProcessId());
     Outcome outcome = Outcome::Unavailable;
     {
-        Sandbox sandbox;
+        TestFolder sandbox{L"orvane_updater.log"};
         const auto held = platform::SingleInstanceGuard::tryAcquire(name, outcome);
         EXPECT_EQ(outcome, Outcome::Acquired);
         EXPECT_EQ(platform::SingleInstanceGuard::tryAcquire(name, outcome), nullptr);
@@ -81,7 +81,7 @@ TEST(UpdaterGuard, OnlyAnotherHolderEndsTheUpdater) {
     const std::string kept = previous != nullptr ? previous : "";
     // The old predictable shared place, with the guard held there as by
     // another user who took it first.
-    const std::string status = readFile("/proc/self/status");
+    const std::string status = readBytes("/proc/self/status");
     const auto uid = status.find("\nUid:\t");
     ASSERT_NE(uid, std::string::npos);
     const fs::path shared = "/tmp/orvane-" + status.substr(uid + 6, status.find('\t', uid + 6) - uid - 6);
@@ -104,13 +104,13 @@ TEST(UpdaterGuard, OnlyAnotherHolderEndsTheUpdater) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.runtime ? row.runtime : "unset");
-        Sandbox sandbox;
+        TestFolder sandbox{L"orvane_updater.log"};
         const fs::path runtime = sandbox.appData().parent_path() / "runtime";
         if (row.runtime == nullptr) {
             ::unsetenv("XDG_RUNTIME_DIR");
         } else {
             ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-            if (std::string(row.runtime) == "a file") writeFile(runtime, "");
+            if (std::string(row.runtime) == "a file") writeBytes(runtime, "");
             else if (row.mode != fs::perms::none) {
                 fs::create_directories(runtime);
                 fs::permissions(runtime, row.mode);
