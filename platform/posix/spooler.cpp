@@ -275,6 +275,7 @@ void RawDocument::end() {
 // CUPS has no device context; the receipt's RAW jobs stand on their own.
 WrapperDocument::WrapperDocument(const std::string&, const std::string&) {}
 WrapperDocument::~WrapperDocument() = default;
+void WrapperDocument::DeleteContext::close(std::intptr_t) noexcept {}
 void WrapperDocument::endPage() {}
 void WrapperDocument::end() { ended_ = true; }
 
