@@ -6,7 +6,6 @@
 #include "platform/installer_signature.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,10 +24,8 @@
 #include <string>
 
 #include "platform/process.h"
-#include "platform/posix/spawn_settings.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/text.h"
-
-extern char** environ;
 
 namespace platform {
 
@@ -269,20 +266,17 @@ bool HeldInstaller::start(const std::wstring& commandLine) {
     std::vector<std::string> args;
     for (const auto& w : splitCommandLine(commandLine)) args.push_back(posix::toUtf8(w));
     if (args.empty()) args.push_back(posix::toUtf8(path_));
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
 
     // The descriptor's own entry names the file that was checked, whatever
     // now lies at its path; the child gets it as its only descriptor, 3, and
     // runs what it names.
-    posix::SpawnSettings settings(fd);
-    if (!settings.ready()) { handle_.reset(); return false; }
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, "/proc/self/fd/3", &settings.actions, &settings.attributes, argv.data(), environ);
+    posix::SpawnOptions options;
+    options.keepAs3 = fd;
+    const bool started = posix::spawnProgram("/proc/self/fd/3", args, options).has_value();
+    const int error = errno;
     handle_.reset();
-    if (rc != 0) { errno = rc; return false; }
-    return true;
+    errno = error;
+    return started;
 }
 
 }  // namespace platform
