@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/owned_handle.h"
+
 namespace platform {
 
 // Path buffers of the shipped programs hold this many characters, the
@@ -79,23 +81,17 @@ public:
     static File open(const std::wstring& path, Disposition disposition, bool writeAccess);
 
     File() = default;
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File();
 
-    bool isOpen() const { return handle_ != kInvalid; }
+    bool isOpen() const { return handle_.valid(); }
     // Writes all bytes at the current position.
     bool write(const void* data, std::size_t size);
     // Reads up to `size` bytes; nullopt on a read error.
     std::optional<std::size_t> read(void* buffer, std::size_t size);
-    void close();
+    void close() { handle_.reset(); }
 
 private:
-    static constexpr std::intptr_t kInvalid = -1;
     explicit File(std::intptr_t handle) : handle_(handle) {}
-    std::intptr_t handle_ = kInvalid;
+    SystemHandle handle_;
 };
 
 }  // namespace platform

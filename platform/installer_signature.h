@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/owned_handle.h"
+
 namespace platform {
 
 // SHA-256 of a certificate's DER-encoded SubjectPublicKeyInfo: it stays the
@@ -36,23 +38,15 @@ public:
     static HeldInstaller open(const std::wstring& path);
 
     HeldInstaller() = default;
-    HeldInstaller(HeldInstaller&& other) noexcept;
-    HeldInstaller& operator=(HeldInstaller&& other) noexcept;
-    HeldInstaller(const HeldInstaller&) = delete;
-    HeldInstaller& operator=(const HeldInstaller&) = delete;
-    ~HeldInstaller();
 
-    bool isOpen() const { return handle_ != kInvalid; }
+    bool isOpen() const { return handle_.valid(); }
     SignatureCheck verify(const std::vector<PublicKeyHash>& pinned) const;
     // Starts the held file with this command line (its first token names the
     // file, as for startProcess) without waiting, then lets go of it.
     bool start(const std::wstring& commandLine);
 
 private:
-    static constexpr std::intptr_t kInvalid = -1;
-    void close();
-
-    std::intptr_t handle_ = kInvalid;
+    SystemHandle handle_;
     std::wstring path_;
     // What the file looked like when it was opened, where the system cannot
     // keep writers out (size, then modification time in nanoseconds).

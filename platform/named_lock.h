@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/owned_handle.h"
 
 namespace platform {
 
@@ -20,13 +23,12 @@ public:
     };
     // The guard when `outcome` is Acquired, else nullptr.
     static std::unique_ptr<SingleInstanceGuard> tryAcquire(const std::wstring& name, Outcome& outcome);
-    ~SingleInstanceGuard();
     SingleInstanceGuard(const SingleInstanceGuard&) = delete;
     SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
 
 private:
-    explicit SingleInstanceGuard(std::intptr_t handle) : handle_(handle) {}
-    std::intptr_t handle_;
+    explicit SingleInstanceGuard(SystemHandle handle) : handle_(std::move(handle)) {}
+    SystemHandle handle_;
 };
 
 // A lock that serialises threads and processes of one user under one name.
@@ -45,18 +47,24 @@ public:
     // destroyed on the thread that took it, before its NamedMutex.
     class Hold {
     public:
-        Hold(Hold&& other) noexcept;
+        Hold(Hold&& other) noexcept
+            : outcome_(std::exchange(other.outcome_, Outcome::Unavailable)), handle_(std::move(other.handle_)) {}
         Hold& operator=(Hold&&) = delete;
         Hold(const Hold&) = delete;
-        ~Hold();
         Outcome outcome() const { return outcome_; }
         bool owns() const { return outcome_ == Outcome::Acquired || outcome_ == Outcome::Abandoned; }
 
     private:
         friend class NamedMutex;
-        Hold(Outcome outcome, std::intptr_t handle) : outcome_(outcome), handle_(handle) {}
+        // What a hold lets go of: the lock file's descriptor, whose closing
+        // drops the lock, or the mutex, which is released (and stays open).
+        struct Release {
+            static constexpr std::intptr_t invalid = -1;
+            static void close(std::intptr_t handle) noexcept;
+        };
+        explicit Hold(Outcome outcome, std::intptr_t handle = Release::invalid) : outcome_(outcome), handle_(handle) {}
         Outcome outcome_;
-        std::intptr_t handle_;
+        OwnedHandle<Release> handle_;
     };
 
     explicit NamedMutex(const std::wstring& name);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/owned_handle.h"
+
 namespace platform {
 
 struct SpoolerPrinter {
@@ -119,7 +121,11 @@ public:
     void end();
 
 private:
-    std::intptr_t context_ = 0;
+    struct DeleteContext {
+        static constexpr std::intptr_t invalid = 0;
+        static void close(std::intptr_t context) noexcept;
+    };
+    OwnedHandle<DeleteContext> context_;
     bool ended_ = false;
 };
 

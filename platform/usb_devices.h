@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/owned_handle.h"
+
 namespace platform {
 
 // Descriptions longer than this many bytes cannot be read, as with the
@@ -44,9 +46,8 @@ public:
     UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout);
     UsbDeviceFile(const UsbDeviceFile&) = delete;
     UsbDeviceFile& operator=(const UsbDeviceFile&) = delete;
-    ~UsbDeviceFile();
 
-    bool isOpen() const;
+    bool isOpen() const { return handle_.valid(); }
 
     struct WriteResult {
         bool ok = false;
@@ -68,7 +69,7 @@ public:
     ReadResult read(void* buffer, std::size_t size, std::chrono::milliseconds bound);
 
 private:
-    std::intptr_t handle_;
+    SystemHandle handle_;
     std::chrono::milliseconds timeout_;
     std::uint64_t offset_ = 0;
     bool readable_ = false;

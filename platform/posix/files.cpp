@@ -178,29 +178,13 @@ File File::open(const std::wstring& path, Disposition disposition, bool writeAcc
     return fd < 0 ? File() : File(fd);
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
-void File::close() {
-    if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
-    handle_ = kInvalid;
-}
+void SystemHandleTraits::close(std::intptr_t handle) noexcept { ::close(static_cast<int>(handle)); }
 
 bool File::write(const void* data, std::size_t size) {
     if (!isOpen()) return false;
     auto p = static_cast<const char*>(data);
     while (size > 0) {
-        ssize_t n = ::write(static_cast<int>(handle_), p, size);
+        ssize_t n = ::write(static_cast<int>(handle_.get()), p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -214,7 +198,7 @@ bool File::write(const void* data, std::size_t size) {
 std::optional<std::size_t> File::read(void* buffer, std::size_t size) {
     if (!isOpen()) return std::nullopt;
     while (true) {
-        ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
+        ssize_t n = ::read(static_cast<int>(handle_.get()), buffer, size);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) return std::nullopt;
     }

@@ -6,7 +6,6 @@
 #include "platform/installer_signature.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,10 +24,8 @@
 #include <string>
 
 #include "platform/process.h"
-#include "platform/posix/spawn_settings.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/text.h"
-
-extern char** environ;
 
 namespace platform {
 
@@ -170,11 +167,11 @@ HeldInstaller HeldInstaller::open(const std::wstring& path) {
     HeldInstaller held;
     const int fd = ::open(posix::toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return held;
-    held.handle_ = fd;
+    held.handle_.reset(fd);
     held.path_ = path;
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        held.close();
+        held.handle_.reset();
         return held;
     }
     held.size_ = st.st_size;
@@ -182,14 +179,9 @@ HeldInstaller HeldInstaller::open(const std::wstring& path) {
     return held;
 }
 
-void HeldInstaller::close() {
-    if (handle_ != kInvalid) ::close(fdOf(handle_));
-    handle_ = kInvalid;
-}
-
 SignatureCheck HeldInstaller::verify(const std::vector<PublicKeyHash>& pinned) const {
     if (!isOpen()) return verdict(SignatureVerdict::NotSigned);
-    const int fd = fdOf(handle_);
+    const int fd = fdOf(handle_.get());
     const auto fileSize = static_cast<std::uint64_t>(size_);
     const auto pe = peLayout(fd, fileSize);
     if (!pe) return verdict(SignatureVerdict::NotSigned);
@@ -263,31 +255,28 @@ SignatureCheck HeldInstaller::verify(const std::vector<PublicKeyHash>& pinned) c
 
 bool HeldInstaller::start(const std::wstring& commandLine) {
     if (!isOpen()) { errno = EBADF; return false; }
-    const int fd = fdOf(handle_);
+    const int fd = fdOf(handle_.get());
     struct stat st{};
     const bool unchanged = ::fstat(fd, &st) == 0 && st.st_size == size_ && modifiedNanoseconds(st) == modified_;
     if (!unchanged || ::fchmod(fd, (st.st_mode & 07777) | S_IXUSR) != 0) {
-        close();
+        handle_.reset();
         if (!unchanged) errno = ESTALE;
         return false;
     }
     std::vector<std::string> args;
     for (const auto& w : splitCommandLine(commandLine)) args.push_back(posix::toUtf8(w));
     if (args.empty()) args.push_back(posix::toUtf8(path_));
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
 
     // The descriptor's own entry names the file that was checked, whatever
     // now lies at its path; the child gets it as its only descriptor, 3, and
     // runs what it names.
-    posix::SpawnSettings settings(fd);
-    if (!settings.ready()) { close(); return false; }
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, "/proc/self/fd/3", &settings.actions, &settings.attributes, argv.data(), environ);
-    close();
-    if (rc != 0) { errno = rc; return false; }
-    return true;
+    posix::SpawnOptions options;
+    options.keepAs3 = fd;
+    const bool started = posix::spawnProgram("/proc/self/fd/3", args, options).has_value();
+    const int error = errno;
+    handle_.reset();
+    errno = error;
+    return started;
 }
 
 }  // namespace platform

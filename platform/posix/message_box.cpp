@@ -1,56 +1,27 @@
 #include "platform/message_box.h"
 
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/posix/spawn.h"
 #include "platform/posix/text.h"
-
-extern char** environ;
 
 namespace platform {
 
 namespace {
 
-std::string findTool(const char* name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
 // Status 0 means the box was shown and closed. A tool that cannot reach the
 // display ends with a failure status, and then the text must still reach the
-// user some other way.
-bool runAndWait(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment = {}) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> settings = extraEnvironment;
-    std::vector<char*> envp;
-    for (auto& e : settings) envp.push_back(e.data());
-    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, args[0].c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// user some other way. The caller waits on it, so it stays in the caller's session.
+bool runAndWait(const std::vector<std::string>& args, std::vector<std::string> environment = {}) {
+    posix::SpawnOptions options;
+    options.ownSession = false;
+    options.environment = std::move(environment);
+    const auto tool = posix::spawnProgram(args[0], args, options);
+    return tool && posix::waitForExit(*tool) == 0;
 }
 
 }  // namespace
@@ -61,14 +32,14 @@ void showMessageBox(const std::wstring& text, const std::wstring& caption) {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((display != nullptr && display[0] != '\0') || (wayland != nullptr && wayland[0] != '\0')) {
-        if (std::string zenity = findTool("zenity"); !zenity.empty()) {
+        if (std::string zenity = posix::findProgram("zenity", false); !zenity.empty()) {
             // Esc and the window's close button close the box as OK does, as
             // with an OK-only MessageBoxW; zenity gives them status 1 unless told.
             if (runAndWait({zenity, "--info", "--no-wrap", "--title=" + title, "--text=" + body},
                            {"ZENITY_ESC=0", "ZENITY_CANCEL=0"}))
                 return;
         }
-        if (std::string xmessage = findTool("xmessage"); !xmessage.empty()) {
+        if (std::string xmessage = posix::findProgram("xmessage", false); !xmessage.empty()) {
             if (runAndWait({xmessage, "-center", "-title", title, "-buttons", "OK:0", body})) return;
         }
     }

@@ -56,19 +56,16 @@ std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::
     outcome = Outcome::Unavailable;
     const std::string path = guardPath(name);
     if (path.empty()) return nullptr;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return nullptr;
+    SystemHandle fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) return nullptr;
     // flock is dropped by the kernel when the holder ends, however it ends.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(static_cast<int>(fd.get()), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) outcome = Outcome::HeldElsewhere;
-        ::close(fd);
         return nullptr;
     }
     outcome = Outcome::Acquired;
-    return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(fd));
+    return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(std::move(fd)));
 }
-
-SingleInstanceGuard::~SingleInstanceGuard() { ::close(static_cast<int>(handle_)); }
 
 NamedMutex::NamedMutex(const std::wstring& name) : path_(guardPath(name)) {}
 
@@ -77,33 +74,20 @@ NamedMutex::~NamedMutex() = default;
 NamedMutex::Hold NamedMutex::lock(std::chrono::milliseconds timeout) {
     // A descriptor of its own for every hold: flock excludes other open file
     // descriptions, so threads of one process exclude each other too.
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return Hold(Outcome::Unavailable, -1);
+    SystemHandle fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd) return Hold(Outcome::Unavailable);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto pause = std::chrono::microseconds(20);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            ::close(fd);
-            return Hold(Outcome::Unavailable, -1);
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::close(fd);
-            return Hold(Outcome::TimedOut, -1);
-        }
+    while (::flock(static_cast<int>(fd.get()), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return Hold(Outcome::Unavailable);
+        if (std::chrono::steady_clock::now() >= deadline) return Hold(Outcome::TimedOut);
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(2000));
     }
-    return Hold(Outcome::Acquired, fd);
-}
-
-NamedMutex::Hold::Hold(Hold&& other) noexcept : outcome_(other.outcome_), handle_(other.handle_) {
-    other.outcome_ = Outcome::Unavailable;
-    other.handle_ = -1;
+    return Hold(Outcome::Acquired, fd.release());
 }
 
 // Closing the descriptor drops the file lock.
-NamedMutex::Hold::~Hold() {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
+void NamedMutex::Hold::Release::close(std::intptr_t handle) noexcept { ::close(static_cast<int>(handle)); }
 
 }  // namespace platform

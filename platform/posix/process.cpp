@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,11 +14,8 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/files.h"
-#include "platform/posix/spawn_settings.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/text.h"
-
-extern char** environ;
 
 namespace platform {
 
@@ -63,32 +58,6 @@ std::optional<std::string> executableName(int procFd, const std::string& pid, st
     // every purpose of this system, as on Windows.
     if (close + 2 < stat.size() && stat[close + 2] == 'Z') return std::nullopt;
     return stat.substr(open + 1, close - open - 1);
-}
-
-bool isExecutableFile(const std::string& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-// A bare program name is looked for beside the running executable first,
-// then on the search path, the way Windows finds it.
-std::string resolveProgram(const std::string& name) {
-    if (name.find('/') != std::string::npos) return name;
-    const std::string self = posix::toUtf8(executablePath());
-    const std::string ownDir = self.substr(0, self.rfind('/') + 1);
-    if (!ownDir.empty() && isExecutableFile(ownDir + name)) return ownDir + name;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (dir.empty()) dir = ".";
-        if (isExecutableFile(dir + "/" + name)) return dir + "/" + name;
-        start = end + 1;
-    }
-    return {};
 }
 
 }  // namespace
@@ -180,21 +149,12 @@ bool terminateProcess(std::uint32_t pid) {
 bool startProcess(const std::wstring& commandLine) {
     std::vector<std::wstring> wide = splitCommandLine(commandLine);
     if (wide.empty() || wide[0].empty()) { errno = ENOENT; return false; }
-    const std::string program = resolveProgram(posix::toUtf8(wide[0]));
+    const std::string program = posix::findProgram(posix::toUtf8(wide[0]), true);
     if (program.empty()) { errno = ENOENT; return false; }
 
     std::vector<std::string> args;
     for (const auto& w : wide) args.push_back(posix::toUtf8(w));
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix::SpawnSettings settings;
-    if (!settings.ready()) return false;
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes, argv.data(), environ);
-    if (rc != 0) { errno = rc; return false; }
-    return true;
+    return posix::spawnProgram(program, args).has_value();
 }
 
 std::optional<std::vector<std::wstring>> commandLineArguments() {

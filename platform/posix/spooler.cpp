@@ -6,18 +6,14 @@
 
 #include "platform/codepage.h"
 #include "platform/posix/text.h"
+#include "platform/shell.h"
 
 #include <cups/cups.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <string_view>
-
-extern char** environ;
 
 namespace platform {
 
@@ -275,6 +271,7 @@ void RawDocument::end() {
 // CUPS has no device context; the receipt's RAW jobs stand on their own.
 WrapperDocument::WrapperDocument(const std::string&, const std::string&) {}
 WrapperDocument::~WrapperDocument() = default;
+void WrapperDocument::DeleteContext::close(std::intptr_t) noexcept {}
 void WrapperDocument::endPage() {}
 void WrapperDocument::end() { ended_ = true; }
 
@@ -296,18 +293,7 @@ bool openPrinterWindow(const std::string& printer, PrinterWindow window) {
     const std::string url = window == PrinterWindow::Queue
                                 ? site + "/printers/" + percentEncoded(queue)
                                 : site + "/admin/?op=set-printer-options&printer_name=" + percentEncoded(queue);
-    // The opener runs on its own, like the shell's window; the short-lived
-    // shell only tells whether there is an opener to start.
-    const char* script = "command -v xdg-open >/dev/null 2>&1 || exit 127; xdg-open \"$1\" >/dev/null 2>&1 &";
-    std::string shell = "/bin/sh", flag = "-c", name = "sh", command = script, argument = url;
-    char* argv[] = {shell.data(), flag.data(), command.data(), name.data(), argument.data(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return shellOpen(url);
 }
 
 }  // namespace platform

@@ -144,19 +144,13 @@ constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 // stands in for one would give back the bytes written to it.
 UsbDeviceFile::UsbDeviceFile(const std::string& devicePath, std::chrono::milliseconds writeTimeout)
     : handle_(::open(devicePath.c_str(), O_RDWR | kOpenFlags)), timeout_(writeTimeout) {
-    if (handle_ < 0) {
-        handle_ = ::open(devicePath.c_str(), O_WRONLY | kOpenFlags);
+    if (!isOpen()) {
+        handle_.reset(::open(devicePath.c_str(), O_WRONLY | kOpenFlags));
         return;
     }
     struct stat status {};
-    readable_ = ::fstat(static_cast<int>(handle_), &status) == 0 && S_ISCHR(status.st_mode);
+    readable_ = ::fstat(static_cast<int>(handle_.get()), &status) == 0 && S_ISCHR(status.st_mode);
 }
-
-UsbDeviceFile::~UsbDeviceFile() {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
-
-bool UsbDeviceFile::isOpen() const { return handle_ >= 0; }
 
 // usblp never gives up on a write the printer does not take; the descriptor
 // is non-blocking so the wait can be bounded here. One call is one write: it
@@ -164,12 +158,12 @@ bool UsbDeviceFile::isOpen() const { return handle_ >= 0; }
 // on with the rest), and fails when the device refuses or takes nothing in time.
 UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t size) {
     WriteResult result;
-    if (handle_ < 0) return result;
+    if (!isOpen()) return result;
     if (size == 0) {
         result.ok = true;
         return result;
     }
-    const int fd = static_cast<int>(handle_);
+    const int fd = static_cast<int>(handle_.get());
     const auto deadline = std::chrono::steady_clock::now() + timeout_;
     // Every round ends at the deadline, a storm of signals included; a wait
     // that fails for any other reason fails the write.
@@ -193,8 +187,8 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
 
 UsbDeviceFile::ReadResult UsbDeviceFile::read(void* buffer, std::size_t size, std::chrono::milliseconds bound) {
     ReadResult result;
-    if (handle_ < 0 || !readable_) return result;
-    const int fd = static_cast<int>(handle_);
+    if (!isOpen() || !readable_) return result;
+    const int fd = static_cast<int>(handle_.get());
     const auto deadline = std::chrono::steady_clock::now() + bound;
     for (;;) {
         const ssize_t n = ::read(fd, buffer, size);

@@ -108,35 +108,19 @@ File File::open(const std::wstring& path, Disposition disposition, bool writeAcc
     return File(reinterpret_cast<std::intptr_t>(h));
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
-void File::close() {
-    if (handle_ != kInvalid) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    handle_ = kInvalid;
-}
+void SystemHandleTraits::close(std::intptr_t handle) noexcept { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 bool File::write(const void* data, std::size_t size) {
     if (!isOpen()) return false;
     DWORD written = 0;
-    return WriteFile(reinterpret_cast<HANDLE>(handle_), data, static_cast<DWORD>(size), &written, nullptr) &&
+    return WriteFile(reinterpret_cast<HANDLE>(handle_.get()), data, static_cast<DWORD>(size), &written, nullptr) &&
            written == size;
 }
 
 std::optional<std::size_t> File::read(void* buffer, std::size_t size) {
     if (!isOpen()) return std::nullopt;
     DWORD got = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, static_cast<DWORD>(size), &got, nullptr))
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_.get()), buffer, static_cast<DWORD>(size), &got, nullptr))
         return std::nullopt;
     return static_cast<std::size_t>(got);
 }

@@ -105,19 +105,14 @@ HeldInstaller HeldInstaller::open(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return held;
-    held.handle_ = reinterpret_cast<std::intptr_t>(h);
+    held.handle_.reset(reinterpret_cast<std::intptr_t>(h));
     held.path_ = path;
     return held;
 }
 
-void HeldInstaller::close() {
-    if (handle_ != kInvalid) CloseHandle(handleOf(handle_));
-    handle_ = kInvalid;
-}
-
 SignatureCheck HeldInstaller::verify(const std::vector<PublicKeyHash>& pinned) const {
     if (!isOpen()) return {SignatureVerdict::NotSigned, 0};
-    const TrustState trust(path_, handleOf(handle_));
+    const TrustState trust(path_, handleOf(handle_.get()));
     const LONG result = trust.result();
     switch (result) {
     case ERROR_SUCCESS: break;
@@ -145,7 +140,7 @@ bool HeldInstaller::start(const std::wstring& commandLine) {
     const bool started =
         CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
     const DWORD error = GetLastError();
-    close();
+    handle_.reset();
     if (!started) {
         SetLastError(error);
         return false;

@@ -20,10 +20,9 @@ std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::tryAcquire(const std::
         return nullptr;
     }
     outcome = Outcome::Acquired;
-    return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(reinterpret_cast<std::intptr_t>(mutex)));
+    return std::unique_ptr<SingleInstanceGuard>(
+        new SingleInstanceGuard(SystemHandle(reinterpret_cast<std::intptr_t>(mutex))));
 }
-
-SingleInstanceGuard::~SingleInstanceGuard() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
 
 }  // namespace platform
 
@@ -37,23 +36,19 @@ NamedMutex::~NamedMutex() {
 }
 
 NamedMutex::Hold NamedMutex::lock(std::chrono::milliseconds timeout) {
-    if (handle_ == 0) return Hold(Outcome::Unavailable, 0);
+    if (handle_ == 0) return Hold(Outcome::Unavailable);
     const auto mutex = reinterpret_cast<HANDLE>(handle_);
     switch (WaitForSingleObject(mutex, static_cast<DWORD>(timeout.count()))) {
     case WAIT_OBJECT_0: return Hold(Outcome::Acquired, handle_);
     case WAIT_ABANDONED: return Hold(Outcome::Abandoned, handle_);
-    case WAIT_TIMEOUT: return Hold(Outcome::TimedOut, 0);
-    default: return Hold(Outcome::Unavailable, 0);
+    case WAIT_TIMEOUT: return Hold(Outcome::TimedOut);
+    default: return Hold(Outcome::Unavailable);
     }
 }
 
-NamedMutex::Hold::Hold(Hold&& other) noexcept : outcome_(other.outcome_), handle_(other.handle_) {
-    other.outcome_ = Outcome::Unavailable;
-    other.handle_ = 0;
-}
-
-NamedMutex::Hold::~Hold() {
-    if (handle_ != 0) ReleaseMutex(reinterpret_cast<HANDLE>(handle_));
+// The mutex stays open for its NamedMutex; only its ownership is let go.
+void NamedMutex::Hold::Release::close(std::intptr_t handle) noexcept {
+    ReleaseMutex(reinterpret_cast<HANDLE>(handle));
 }
 
 }  // namespace platform

@@ -209,22 +209,23 @@ WrapperDocument::WrapperDocument(const std::string& printer, const std::string& 
     DeviceContext dc(printer);
     if (dc.get() == nullptr) return;
     startGdiDocument(dc.get(), documentName);
-    context_ = reinterpret_cast<std::intptr_t>(dc.release());
+    context_.reset(reinterpret_cast<std::intptr_t>(dc.release()));
 }
 
+// The document ends before its context goes.
 WrapperDocument::~WrapperDocument() {
-    if (context_ == 0) return;
-    end();
-    DeleteDC(reinterpret_cast<HDC>(context_));
+    if (context_) end();
 }
+
+void WrapperDocument::DeleteContext::close(std::intptr_t context) noexcept { DeleteDC(reinterpret_cast<HDC>(context)); }
 
 void WrapperDocument::endPage() {
-    if (context_ != 0) EndPage(reinterpret_cast<HDC>(context_));
+    if (context_) EndPage(reinterpret_cast<HDC>(context_.get()));
 }
 
 void WrapperDocument::end() {
-    if (context_ == 0 || ended_) return;
-    EndDoc(reinterpret_cast<HDC>(context_));
+    if (!context_ || ended_) return;
+    EndDoc(reinterpret_cast<HDC>(context_.get()));
     ended_ = true;
 }
 

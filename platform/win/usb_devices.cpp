@@ -127,18 +127,12 @@ UsbDeviceFile::UsbDeviceFile(const std::string& devicePath, std::chrono::millise
     : handle_(reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_READ | GENERIC_WRITE))),
       timeout_(writeTimeout) {
     if (!isOpen()) {
-        handle_ = reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_WRITE));
+        handle_.reset(reinterpret_cast<std::intptr_t>(openDevice(devicePath, GENERIC_WRITE)));
         return;
     }
-    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(handle_));
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(handle_.get()));
     readable_ = type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE;
 }
-
-UsbDeviceFile::~UsbDeviceFile() {
-    if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
-
-bool UsbDeviceFile::isOpen() const { return reinterpret_cast<HANDLE>(handle_) != INVALID_HANDLE_VALUE; }
 
 // Overlapped, so that a write the device does not complete in time can be
 // cancelled: a synchronous write that sits in the kernel (under Wine, one to
@@ -148,7 +142,7 @@ bool UsbDeviceFile::isOpen() const { return reinterpret_cast<HANDLE>(handle_) !=
 UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t size) {
     WriteResult result;
     if (!isOpen()) return result;
-    const auto device = reinterpret_cast<HANDLE>(handle_);
+    const auto device = reinterpret_cast<HANDLE>(handle_.get());
     auto pending = std::make_unique<PendingIo>(size);
     if (pending->completed.get() == nullptr) return result;
     if (size != 0) std::memcpy(pending->bytes.data(), data, size);
@@ -181,7 +175,7 @@ UsbDeviceFile::WriteResult UsbDeviceFile::write(const void* data, std::size_t si
 UsbDeviceFile::ReadResult UsbDeviceFile::read(void* buffer, std::size_t size, std::chrono::milliseconds bound) {
     ReadResult result;
     if (!isOpen() || !readable_) return result;
-    const auto device = reinterpret_cast<HANDLE>(handle_);
+    const auto device = reinterpret_cast<HANDLE>(handle_.get());
     const auto deadline = std::chrono::steady_clock::now() + bound;
     for (unsigned empty = 0;; ++empty) {
         auto pending = std::make_unique<PendingIo>(size);
